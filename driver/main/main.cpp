@@ -1,0 +1,2 @@
+// Entry point of the quorvex program.
+int main() { return 0; }

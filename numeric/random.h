@@ -1,0 +1,19 @@
+#ifndef QUORVEX_NUMERIC_RANDOM_H
+#define QUORVEX_NUMERIC_RANDOM_H
+
+// Wichmann-Hill uniform generator (AS 183) on the run's global seeds, and
+// the binomial deviate routine of Numerical Recipes on top of it. These are
+// the Bernoulli draws of the parametric bootstrap.
+
+extern long gix, giy, giz;  // initial values 4567, 6789, 8901
+
+// Sets gix, giy, giz back to 4567, 6789, 8901.
+void reset_runifC3();
+
+// A uniform double in [0, 1); advances gix, giy, giz.
+double runifC3();
+
+// A binomial(n, pp) deviate as a double.
+double rbinomC(double pp, int n);
+
+#endif
