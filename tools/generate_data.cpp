@@ -579,6 +579,12 @@ int main(int argc, char **argv) {
     w.close();
     std::printf("%s: %zu rows, %ld genes, %d columns\n", join(o.out, o.mfile).c_str(), rows.size(), G, o.mapcols);
   }
+  if (o.causal > 0) {
+    std::printf("causal genes (variants of frequency below 1%%, effect %g):", o.effect);
+    for (long k = 0; k < G; k++)
+      if (gene_causal[k]) std::printf(" %s", gene_id[k].c_str());
+    std::printf("\n");
+  }
 
   // Weight file: the lines of each gene together, genes in mapping order.
   if (o.weights > 0) {
