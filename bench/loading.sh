@@ -15,6 +15,8 @@
 #   BUILD_DIR=build    build folder (relative to the repository root)
 #   QUORVEX=path       time this program instead of the one built here
 #   FORCE=1            regenerate the data even when it is up to date
+#   USE_WEIGHTS=1      add "-wfile <data>/weights.txt" to the quorvex options
+#                      (generate it with GEN_ARGS="-weights K")
 #
 # Timings are taken with the files in the page cache (each command is run
 # once untimed first), so they measure parsing speed rather than the disk.
@@ -46,13 +48,14 @@ prog=${QUORVEX:-$build/quorvex}
 now() { date +%s%N; }
 # seconds between two now() stamps
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'; }
+mb() { awk -v bytes="$1" 'BEGIN { printf "%.1f", bytes / 1e6 }'; }
 mbps() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.0f", bytes / 1e6 / s; else print "inf" }'; }
 # best and median of the numbers on standard input
 best_median() { sort -g | awk '{ v[NR] = $1 } END { printf "%s %s\n", v[1], v[int((NR + 1) / 2)] }'; }
 
 # -------------------------------------------------------------- data --
 tag=${subjects}x${variants}_g${genes}_${trait}
-[ -n "$gen_args" ] && tag=${tag}_$(printf '%s' "$gen_args" | tr -c 'A-Za-z0-9.' '_')
+[ -n "$gen_args" ] && tag=${tag}_$(printf '%s' "$gen_args" | tr -cs 'A-Za-z0-9.' '_' | sed 's/^_//; s/_$//')
 data=$root/bench/data/$tag
 gen_cmd=("$gen" -subjects "$subjects" -variants "$variants" -genes "$genes" -trait "$trait" -out "$data")
 # shellcheck disable=SC2206
@@ -65,13 +68,18 @@ if [ "${FORCE:-0}" = 1 ] || [ ! -f "$data/stamp" ] || [ "$(cat "$data/stamp")" !
   "${gen_cmd[@]}"
   t1=$(now)
   bytes=$(cat "$data"/*.txt | wc -c)
-  echo "generator: $(secs "$t0" "$t1") s for $((bytes / 1000000)) MB written ($(mbps "$bytes" "$(secs "$t0" "$t1")") MB/s)"
+  echo "generator: $(secs "$t0" "$t1") s for $(mb "$bytes") MB written ($(mbps "$bytes" "$(secs "$t0" "$t1")") MB/s)"
   printf '%s' "$stamp" >"$data/stamp"
 else
   echo "== data $tag up to date (FORCE=1 regenerates)"
 fi
 geno=$data/geno.txt
 size=$(stat -c %s "$geno")
+label="quorvex -pfile -gfile -mfile ${extra[*]}"
+if [ "${USE_WEIGHTS:-0}" = 1 ]; then
+  extra+=(-wfile "$data/weights.txt")
+  label="$label -wfile"
+fi
 
 # ------------------------------------------------------------ timing --
 out=$root/bench/out/$tag
@@ -97,9 +105,9 @@ if ! run_prog; then
 fi
 read -r q_best q_med < <(time_cmd run_prog | best_median)
 
-echo "== loading benchmark: $tag, genotype file $((size / 1000000)) MB, $repeat runs, warm page cache"
+echo "== loading benchmark: $tag, genotype file $(mb "$size") MB, $repeat runs, warm page cache"
 printf '%-34s %9s %9s %10s\n' "command" "best s" "median s" "MB/s best"
 printf '%-34s %9s %9s %10s\n' "wc -l geno.txt" "$wc_best" "$wc_med" "$(mbps "$size" "$wc_best")"
-printf '%-34s %9s %9s %10s\n' "quorvex -pfile -gfile -mfile ${extra[*]}" "$q_best" "$q_med" "$(mbps "$size" "$q_best")"
+printf '%-34s %9s %9s %10s\n' "$label" "$q_best" "$q_med" "$(mbps "$size" "$q_best")"
 printf '%-34s %9s %9s %10s\n' "  per genotype pass (2 passes)" "" "" "$(mbps $((2 * size)) "$q_best")"
 echo "program output: $out/stdout.txt"
