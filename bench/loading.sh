@@ -75,7 +75,7 @@ else
 fi
 geno=$data/geno.txt
 size=$(stat -c %s "$geno")
-label="quorvex -pfile -gfile -mfile ${extra[*]}"
+label="quorvex -pfile -gfile -mfile${extra[*]:+ ${extra[*]}}"
 if [ "${USE_WEIGHTS:-0}" = 1 ]; then
   extra+=(-wfile "$data/weights.txt")
   label="$label -wfile"
