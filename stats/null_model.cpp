@@ -8,26 +8,25 @@
 
 namespace {
 
-// Above this linear predictor exp(eta) overflows a double (exp(709.78) is
-// the largest finite value).
-constexpr double kExpLimit = 709.0;
-
 double linear_predictor(int D, const double *gamma, const double *zi) {
   double eta = 0.0;
   for (int d = 0; d < D; d++) eta += gamma[d] * zi[d];
   return eta;
 }
 
-// Logistic mean mu = e / (1 + e) and variance mu (1 - mu) = e / (1 + e)^2 at
-// eta, through exp(-eta) when exp(eta) would overflow.
+// Logistic mean mu = e / (1 + e) and variance mu (1 - mu) = e / (1 + e)^2
+// with e = exp(eta). Where exp(eta) overflows (eta above log(DBL_MAX), about
+// 709.78) the same quantities are evaluated as 1 / (1 + t) and
+// t / (1 + t)^2 with t = exp(-eta), which stay finite; every eta at which exp
+// is finite keeps the formulas in e.
 void logistic_moments(double eta, double *mu, double *var) {
-  if (eta > kExpLimit) {
+  double e = std::exp(eta);
+  if (std::isinf(e)) {
     double t = std::exp(-eta);
     *mu = 1.0 / (1.0 + t);
     *var = t / ((1.0 + t) * (1.0 + t));
     return;
   }
-  double e = std::exp(eta);
   *mu = e / (1.0 + e);
   *var = e / ((1.0 + e) * (1.0 + e));
 }

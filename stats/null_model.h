@@ -9,8 +9,9 @@
 // an information matrix with an all-zero row ends the run there.
 //
 // Binary formulas: mu = e / (1 + e), v = e / (1 + e)^2 with e = exp(eta);
-// for eta > 709, where exp overflows, the same quantities are evaluated as
-// 1 / (1 + t) and t / (1 + t)^2 with t = exp(-eta).
+// where exp(eta) overflows (eta above about 709.78) the same quantities are
+// evaluated as 1 / (1 + t) and t / (1 + t)^2 with t = exp(-eta), so they stay
+// finite.
 
 // Binary trait at the given coefficients gamma[0..D-1]: residuals
 // centerY = y - mu, variances v = mu (1 - mu) and Iz = (sum v z z')^-1.

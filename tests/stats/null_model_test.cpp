@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "numeric/arrays.h"
@@ -102,11 +103,14 @@ TEST(NullModelBinary, GivenCoefficientsAgainstClosedForm) {
   EXPECT_NEAR(o.Iz[1][1], a / det, rel(a / det));
 }
 
-// Linear predictors above 709 overflow exp(eta); the probabilities and
-// variances come out finite and equal to their values through exp(-eta).
+// Linear predictors above log(DBL_MAX) (about 709.78) overflow exp(eta); the
+// probabilities and variances come out finite and equal to their values
+// through exp(-eta). Below that the formulas in exp(eta) are kept as they
+// are, including their 0 variance once (1 + e)^2 overflows.
 TEST(NullModelBinary, LargeLinearPredictorIsFinite) {
-  const std::vector<double> eta = {-1, 0, 1, 2, 709, 709.5, 710, 730, 745, 800, -800, 1e4};
-  std::vector<double> y = {0, 1, 0, 1, 1, 0, 1, 1, 0, 1, 0, 1};
+  const double overflow = std::log(std::numeric_limits<double>::max());
+  const std::vector<double> eta = {-1, 0, 1, 2, 400, 709, 709.5, 709.79, 710, 730, 745, 800, -800, 1e4};
+  std::vector<double> y = {0, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 0, 1};
   Data d(y, {eta});
   Out o(d.N, 2);
   double gamma[2] = {0.0, 1.0};
@@ -119,14 +123,16 @@ TEST(NullModelBinary, LargeLinearPredictorIsFinite) {
     double mu = eta[i] > 0 ? 1 / (1 + t) : t / (1 + t);
     ASSERT_TRUE(std::isfinite(o.v[i]));
     ASSERT_TRUE(std::isfinite(o.centerY[i]));
-    if (eta[i] > 709) {
-      // The guarded formula: relative accuracy also in the subnormal range
-      // (exp(-745) is the last non-zero value).
+    if (eta[i] > overflow) {
+      // Relative accuracy also in the subnormal range; exp(-745) is the last
+      // value above 0.
       EXPECT_NEAR(o.v[i], v, 1e-6 * v) << o.v[i];
+    } else if (eta[i] > 355) {
+      double e = std::exp(eta[i]);
+      EXPECT_EQ(o.v[i], e / ((1 + e) * (1 + e)));  // 0, not a value below 1e-154
+      EXPECT_EQ(o.v[i], 0.0);
     } else {
-      // Specified arithmetic: (1 + e)^2 overflows from eta of about 355 on,
-      // which gives 0 in place of a value below 1e-154.
-      EXPECT_NEAR(o.v[i], v, std::fmax(rel(v) * v, 1e-150));
+      EXPECT_NEAR(o.v[i], v, rel(v) * v);
     }
     EXPECT_NEAR(o.centerY[i], y[i] - mu, rel(1));
     a += o.v[i];
