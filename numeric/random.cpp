@@ -18,18 +18,20 @@ void reset_runifC3() {
 // generators (171 mod 30269, 172 mod 30307, 170 mod 30323) in Schrage form,
 // so no product exceeds the range of the seeds; the result is the fractional
 // part of the sum of the three scaled seeds, in [0, 1).
-double runifC3() {
-  gix = 171 * (gix % 177) - 2 * (gix / 177);
-  giy = 172 * (giy % 176) - 35 * (giy / 176);
-  giz = 170 * (giz % 178) - 63 * (giz / 178);
-  if (gix < 0) gix += 30269;
-  if (giy < 0) giy += 30307;
-  if (giz < 0) giz += 30323;
-  double r = gix / 30269.0 + giy / 30307.0 + giz / 30323.0;
+double wichmann_hill_next(long *ix, long *iy, long *iz) {
+  *ix = 171 * (*ix % 177) - 2 * (*ix / 177);
+  *iy = 172 * (*iy % 176) - 35 * (*iy / 176);
+  *iz = 170 * (*iz % 178) - 63 * (*iz / 178);
+  if (*ix < 0) *ix += 30269;
+  if (*iy < 0) *iy += 30307;
+  if (*iz < 0) *iz += 30323;
+  double r = *ix / 30269.0 + *iy / 30307.0 + *iz / 30323.0;
   // Fractional part of r in [0, 3): r - floor(r) is exact here (Sterbenz)
   // and equals fmod(r, 1.0), at a fraction of its cost.
   return r - std::floor(r);
 }
+
+double runifC3() { return wichmann_hill_next(&gix, &giy, &giz); }
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "stats/permute.h"
 
+#include "numeric/random.h"
+
 #include <cmath>
 
 // Seeds of the permutation generator: the run's global state.
@@ -11,20 +13,8 @@ void reset_runifC3P() {
   biz = 8097;
 }
 
-// Wichmann and Hill (1982), AS 183, step for step as runifC3 on its own
-// seeds.
-double runifC3P() {
-  bix = 171 * (bix % 177) - 2 * (bix / 177);
-  biy = 172 * (biy % 176) - 35 * (biy / 176);
-  biz = 170 * (biz % 178) - 63 * (biz / 178);
-  if (bix < 0) bix += 30269;
-  if (biy < 0) biy += 30307;
-  if (biz < 0) biz += 30323;
-  double r = bix / 30269.0 + biy / 30307.0 + biz / 30323.0;
-  // Fractional part of r in [0, 3): r - floor(r) is exact here (Sterbenz)
-  // and equals fmod(r, 1.0), at a fraction of its cost.
-  return r - std::floor(r);
-}
+// The AS 183 step of the Bernoulli generator, on the permutation seeds.
+double runifC3P() { return wichmann_hill_next(&bix, &biy, &biz); }
 
 int permuteIndex(double ran) {
   double c = std::ceil(ran);

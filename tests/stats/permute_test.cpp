@@ -11,21 +11,9 @@
 #include "numeric/arrays.h"
 #include "numeric/random.h"
 #include "tests/support/tolerances.h"
+#include "tests/support/wichmann_hill_reference.h"
 
 namespace {
-
-// Second method for AS 183: plain multiplicative generators in 64-bit
-// arithmetic.
-struct DirectWichmannHill {
-  long x, y, z;
-  double next() {
-    x = (171 * x) % 30269;
-    y = (172 * y) % 30307;
-    z = (170 * z) % 30323;
-    double r = x / 30269.0 + y / 30307.0 + z / 30323.0;
-    return std::fmod(r, 1.0);
-  }
-};
 
 class Permutations : public ::testing::Test {
  protected:
