@@ -32,10 +32,12 @@ class EndToEnd : public ::testing::TestWithParam<RunCase> {};
 TEST_P(EndToEnd, WholeStandardOutputAndStatus) {
   const RunCase c = GetParam();
   const std::string folder = std::string(QUORVEX_SOURCE_DIR) + "/tests/driver/fixtures/" + c.fixture;
-  const std::string out_dir = test_support::temp_dir();
-  const std::string out = out_dir + "/stdout.txt";
-  const std::string command =
-      "cd '" + folder + "' && '" + QUORVEX_BINARY + "' " + c.args + " > '" + out + "'";
+  // The run happens in a copy of the fixture folder, so that the files a
+  // run writes never land in the source tree.
+  const std::string run_dir = test_support::temp_dir();
+  const std::string out = run_dir + "/stdout.txt";
+  const std::string command = "cp '" + folder + "'/*.txt '" + run_dir + "' && cd '" + run_dir + "' && '" +
+                              QUORVEX_BINARY + "' " + c.args + " > '" + out + "'";
   int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), c.status);
