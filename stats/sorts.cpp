@@ -64,15 +64,17 @@ std::vector<int> stable_order(int N, char **keys) {
     group[i] = inserted.first->second;
   }
   std::sort(distinct.begin(), distinct.end(), entry_before);
-  std::vector<int> rank(distinct.size());
-  for (std::size_t r = 0; r < distinct.size(); r++) rank[static_cast<std::size_t>(distinct[r].index)] = static_cast<int>(r);
+  std::vector<std::size_t> rank(distinct.size());  // rank of each group's key
+  for (std::size_t r = 0; r < distinct.size(); r++) rank[static_cast<std::size_t>(distinct[r].index)] = r;
+  // Counting sort of the rows by key rank; rows of one key keep their order.
   std::vector<int> start(distinct.size() + 1, 0);
-  for (std::size_t i = 0; i < n; i++) start[static_cast<std::size_t>(rank[static_cast<std::size_t>(group[i])]) + 1]++;
+  for (std::size_t i = 0; i < n; i++) start[rank[static_cast<std::size_t>(group[i])] + 1]++;
   for (std::size_t r = 0; r < distinct.size(); r++) start[r + 1] += start[r];
   std::vector<int> order(n);
-  for (std::size_t i = 0; i < n; i++)
-    order[static_cast<std::size_t>(start[static_cast<std::size_t>(rank[static_cast<std::size_t>(group[i])])]++)] =
-        static_cast<int>(i);
+  for (std::size_t i = 0; i < n; i++) {
+    int &next = start[rank[static_cast<std::size_t>(group[i])]];
+    order[static_cast<std::size_t>(next++)] = static_cast<int>(i);
+  }
   return order;
 }
 
