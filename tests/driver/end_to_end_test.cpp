@@ -48,6 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
     Fixtures, EndToEnd,
     ::testing::Values(RunCase{"basic", "", "expected_stdout.txt", 0},
                       RunCase{"basic", "-noRare -resample 5000000 -CR 0.95", "expected_stdout_norare.txt", 0},
+                      RunCase{"quantitative", "-dominant -wfile w.txt -resample 2000000 -EREC 1.5 -msglog m.log",
+                              "expected_stdout.txt", 0},
                       RunCase{"mismatch", "-gfile geno.txt", "expected_stdout.txt", 1}));
 
 }  // namespace
