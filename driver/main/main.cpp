@@ -1,2 +1,13 @@
-// Entry point of the quorvex program.
-int main() { return 0; }
+// Entry point of the quorvex program: banner, settings, data.
+#include "driver/input.h"
+#include "driver/settings.h"
+
+int main(int argc, char **argv) {
+  print_banner();
+  Settings settings;
+  load_options(argc, argv, &settings);
+  LoadedData data;
+  load_data(settings, &data);
+  free_loaded_data(&data);
+  return 0;
+}

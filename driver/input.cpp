@@ -1,0 +1,404 @@
+#include "driver/input.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/text_file.h"
+#include "numeric/arrays.h"
+#include "stats/sorts.h"
+
+namespace {
+
+constexpr std::size_t kMaxIdentifier = 255;  // bytes of an identifier
+constexpr std::size_t kMaxToken = 1023;      // bytes of any other token
+
+// Writes a message and stops the run.
+[[noreturn]] void fail(const char *format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  kill_QUORVEX();
+}
+
+std::FILE *open_input(const char *name, const char *failure_format) {
+  std::FILE *f = std::fopen(name, "rb");
+  if (!f) fail(failure_format, name);
+  return f;
+}
+
+CountResult count_file(const char *name, const char *failure_format) {
+  std::FILE *f = open_input(name, failure_format);
+  CountResult c = count_rows_and_tabs(f);
+  std::fclose(f);
+  return c;
+}
+
+// The next blank-separated token of [*p, end) as [*tb, *te); false when the
+// line holds no further token.
+bool next_token(const char **p, const char *end, const char **tb, const char **te) {
+  const char *q = *p;
+  while (q < end && is_blank(*q)) q++;
+  if (q == end) {
+    *p = q;
+    return false;
+  }
+  *tb = q;
+  while (q < end && !is_blank(*q)) q++;
+  *te = q;
+  *p = q;
+  return true;
+}
+
+long count_tokens(const char *b, const char *e) {
+  long n = 0;
+  const char *tb = b, *te = b;
+  while (next_token(&b, e, &tb, &te)) n++;
+  return n;
+}
+
+// Copies a token of at most kMaxToken bytes into a zero-terminated buffer.
+void token_text(const char *tb, const char *te, char (&text)[kMaxToken + 1]) {
+  std::size_t len = static_cast<std::size_t>(te - tb);
+  std::memcpy(text, tb, len);
+  text[len] = '\0';
+}
+
+// A whole token read as a real number in the syntax of scanf "%lg".
+bool parse_real(const char *text, double *value) {
+  char *stop = nullptr;
+  *value = std::strtod(text, &stop);
+  return stop != text && *stop == '\0';
+}
+
+// Identifier texts of one list: kept in one block, each zero-terminated,
+// addressed by an array of pointers that the sorts may reorder.
+class IdentifierStore {
+ public:
+  void add(const char *b, const char *e) {
+    starts_.push_back(bytes_.size());
+    bytes_.insert(bytes_.end(), b, e);
+    bytes_.push_back('\0');
+  }
+  void finish(long n, char ***ids, char **storage) {
+    *storage = static_cast<char *>(std::malloc(bytes_.empty() ? 1 : bytes_.size()));
+    if (!*storage) nrerror("allocation failure of identifier storage");
+    if (!bytes_.empty()) std::memcpy(*storage, bytes_.data(), bytes_.size());
+    *ids = static_cast<char **>(std::malloc(sizeof(char *) * static_cast<std::size_t>(n > 0 ? n : 1)));
+    if (!*ids) nrerror("allocation failure of identifier storage");
+    for (long i = 0; i < n; i++) (*ids)[i] = *storage + starts_[static_cast<std::size_t>(i)];
+  }
+
+ private:
+  std::vector<char> bytes_;
+  std::vector<std::size_t> starts_;
+};
+
+void check_identifier(const char *tb, const char *te, long line, const char *kind, const char *name) {
+  if (static_cast<std::size_t>(te - tb) > kMaxIdentifier)
+    fail("fail\nError: Line %ld of %s '%s' holds an identifier longer than 255 bytes.\n", line, kind, name);
+}
+
+void check_token(const char *tb, const char *te, long line, const char *kind, const char *name) {
+  if (static_cast<std::size_t>(te - tb) > kMaxToken)
+    fail("fail\nError: Line %ld of %s '%s' holds a token longer than 1023 bytes.\n", line, kind, name);
+}
+
+[[noreturn]] void fail_fields(long line, const char *kind, const char *name, long fields, long expected) {
+  fail("fail\nError: Line %ld of %s '%s' has %ld fields; every row must have %ld.\n", line, kind, name,
+       fields, expected);
+}
+
+const char kPhenotypeKind[] = "phenotype file";
+const char kGenotypeKind[] = "genotype file";
+const char kMappingKind[] = "gene-SNP mapfile";
+
+// Trait binary test: values within 1e-10 of 0 or 1 are set to exactly 0 or
+// 1; the first other value makes the trait quantitative and ends the scan.
+int classify_trait(long N, double *y) {
+  for (long i = 0; i < N; i++) {
+    if (std::fabs(y[i]) < 1e-10)
+      y[i] = 0.0;
+    else if (std::fabs(y[i] - 1.0) < 1e-10)
+      y[i] = 1.0;
+    else
+      return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+void load_phenotype(const char *phenotype, PhenotypeData *ph) {
+  std::printf("\nPHENOTYPE..........");
+  const char *open_failure = "fail\nError: Cannot open phenotype file '%s'.\n";
+  CountResult c = count_file(phenotype, open_failure);
+  if (c.rows == 0) fail("fail\nError: Phenotype file '%s' is empty.\n", phenotype);
+  const long N = c.rows, p = c.tabs / c.rows;
+  if (p == 0) fail("fail\nError: Phenotype file '%s' has no tab-separated columns.\n", phenotype);
+
+  // The file is small: its lines are checked as a whole first, so that an
+  // empty line is named before the rows whose count of fields it upset.
+  std::FILE *f = open_input(phenotype, open_failure);
+  std::vector<std::string> lines;
+  {
+    LineReader reader(f, std::size_t(1) << 16);
+    const char *b, *e;
+    long offset;
+    while (static_cast<long>(lines.size()) < N && reader.next(&b, &e, &offset)) lines.emplace_back(b, e);
+  }
+  std::fclose(f);
+  const long expected = p + 1;
+  for (std::size_t i = 0; i < lines.size(); i++)
+    if (count_tokens(lines[i].data(), lines[i].data() + lines[i].size()) == 0)
+      fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, 0, expected);
+  for (std::size_t i = 0; i < lines.size(); i++) {
+    long n = count_tokens(lines[i].data(), lines[i].data() + lines[i].size());
+    if (n != expected) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, n, expected);
+  }
+
+  ph->pheno_NROW = N;
+  ph->pheno_NCOL = p;
+  ph->y = dvector(0, N - 1);
+  ph->z = dmatrix(0, N - 1, 0, p - 1);
+  for (long i = 0; i < N; i++) {
+    ph->z[i][0] = 1.0;
+    const std::string &line = lines[static_cast<std::size_t>(i)];
+    const char *q = line.data(), *end = line.data() + line.size(), *tb = q, *te = q;
+    char text[kMaxToken + 1];
+    for (long col = 0; next_token(&q, end, &tb, &te); col++) {
+      check_token(tb, te, i + 1, kPhenotypeKind, phenotype);
+      if (col == 0) continue;  // the subject identifier is not used
+      token_text(tb, te, text);
+      double value;
+      if (!parse_real(text, &value) || !std::isfinite(value))
+        fail("fail\nError: Line %ld of phenotype file '%s': value '%s' in column %ld is not a number"
+             " (phenotypes have no missing-value code).\n",
+             i + 1, phenotype, text, col + 1);
+      if (col == 1)
+        ph->y[i] = value;
+      else
+        ph->z[i][col - 1] = value;
+    }
+  }
+  ph->BINARY_Y = classify_trait(N, ph->y);
+  std::puts("successful");
+  std::printf("Is the phenotype binary? %s\n", ph->BINARY_Y ? "YES" : "NO");
+}
+
+void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
+  std::printf("\nGENOTYPE..........");
+  const char *open_failure = "fail\nError: Cannot open genotype file '%s'.\n";
+  CountResult c = count_file(genotype, open_failure);
+  if (c.rows == 0) fail("fail\nError: Genotype file '%s' is empty.\n", genotype);
+  const long rows = c.rows, ncol = c.tabs / c.rows;
+  if (ncol != N) fail("fail\nError: subject number not match in genofile and phenofile.\n");
+
+  g->geno_NROW = rows;
+  g->geno_NCOL = ncol;
+  g->geno_naRate = dvector(0, rows - 1);
+  g->geno_maf = dvector(0, rows - 1);
+  g->geno_singular = ivector(0, static_cast<int>(rows - 1));
+  g->geno_offset = static_cast<long *>(std::malloc(sizeof(long) * static_cast<std::size_t>(rows)));
+  if (!g->geno_offset) nrerror("allocation failure of genotype row offsets");
+
+  std::FILE *f = open_input(genotype, open_failure);
+  LineReader reader(f);
+  IdentifierStore ids;
+  const long expected = N + 1;
+  char text[kMaxToken + 1];
+  for (long r = 0; r < rows; r++) {
+    const char *b = nullptr, *e = nullptr;
+    long offset = 0;
+    if (!reader.next(&b, &e, &offset)) fail_fields(r + 1, kGenotypeKind, genotype, 0, expected);
+    const long line = reader.line_number();
+    g->geno_offset[r] = offset;
+    const char *q = b, *tb = b, *te = b;
+    if (!next_token(&q, e, &tb, &te)) fail_fields(line, kGenotypeKind, genotype, 0, expected);
+    check_identifier(tb, te, line, kGenotypeKind, genotype);
+    ids.add(tb, te);
+
+    long values = 0, missing = 0;
+    double sum = 0.0, lo = 0.0, hi = 0.0;
+    bool observed = false;
+    for (;;) {
+      while (q < e && is_blank(*q)) q++;
+      if (q == e) break;
+      values++;
+      double x;
+      if (q + 1 == e || is_blank(q[1])) {
+        // One-character token (the usual 0, 1 or 2): a digit is its own
+        // value, anything else has no numeric prefix ("N" alone is not
+        // missing), exactly as atof reads them.
+        x = (*q >= '0' && *q <= '9') ? static_cast<double>(*q - '0') : 0.0;
+        q++;
+      } else {
+        tb = q;
+        while (q < e && !is_blank(*q)) q++;
+        check_token(tb, q, line, kGenotypeKind, genotype);
+        if (tb[0] == 'N' && tb[1] == 'A') {
+          missing++;
+          continue;
+        }
+        token_text(tb, q, text);
+        x = std::strtod(text, nullptr);  // what atof gives
+      }
+      sum += x;
+      if (!observed) {
+        lo = hi = x;
+        observed = true;
+      } else {
+        if (x < lo) lo = x;
+        if (x > hi) hi = x;
+      }
+    }
+    if (values != N) fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
+    if (observed) {
+      g->geno_singular[r] = lo == hi ? 1 : 0;
+      g->geno_maf[r] = sum / (2.0 * static_cast<double>(N - missing));
+    } else {
+      // No observed value: frequency 0 and monomorphic, so no pass uses it.
+      g->geno_singular[r] = 1;
+      g->geno_maf[r] = 0.0;
+    }
+    g->geno_naRate[r] = static_cast<double>(missing) / static_cast<double>(N);
+  }
+  std::fclose(f);
+  ids.finish(rows, &g->geno_snpID, &g->geno_snpID_storage);
+  std::puts("successful");
+}
+
+void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
+  std::printf("\nGENE-SNP MAPFILE..........");
+  const char *open_failure = "fail\nError: Cannot open gene-SNP mapfile '%s'.\n";
+  CountResult c = count_file(mapfile, open_failure);
+  if (c.rows == 0) fail("fail\nError: Gene-SNP mapfile '%s' is empty.\n", mapfile);
+  const long rows = c.rows, cols = c.tabs / c.rows + 1;
+  if (cols < 2)
+    fail("fail\nError: Need at least two columns in mapping file: first column for geneID, second column for SNPID.\n");
+
+  m->map_NROW = rows;
+  m->maf_flag = cols <= 2 ? 1 : 0;
+  m->EXT_THRESH = cols == 4 ? 1 : 0;
+  if (m->EXT_THRESH) m->thresh_index = ivector(0, static_cast<int>(geno_NROW - 1));
+  if (!m->maf_flag) m->map_maf = dvector(0, rows - 1);
+  if (m->EXT_THRESH) m->map_thresh = ivector(0, static_cast<int>(rows - 1));
+
+  // Columns read per row: 2, 3 or 4; a file of five or more columns is read
+  // as a three-column file, the rest of each line ignored.
+  const long used = cols >= 5 ? 3 : cols;
+  std::FILE *f = open_input(mapfile, open_failure);
+  LineReader reader(f, std::size_t(1) << 20);
+  IdentifierStore genes, snps;
+  char text[kMaxToken + 1];
+  for (long r = 0; r < rows; r++) {
+    const char *b = nullptr, *e = nullptr;
+    long offset = 0;
+    bool got = reader.next(&b, &e, &offset);
+    const long line = got ? reader.line_number() : r + 1;
+    const long fields = got ? count_tokens(b, e) : 0;
+    if (cols >= 5 ? fields < used : fields != used) {
+      if (cols >= 5)
+        fail("fail\nError: Line %ld of gene-SNP mapfile '%s' has %ld fields; every row must have at least 3.\n",
+             line, mapfile, fields);
+      fail_fields(line, kMappingKind, mapfile, fields, used);
+    }
+    const char *q = b, *tb = b, *te = b;
+    for (long col = 0; col < used; col++) {
+      next_token(&q, e, &tb, &te);
+      check_token(tb, te, line, kMappingKind, mapfile);
+      if (col < 2) {
+        check_identifier(tb, te, line, kMappingKind, mapfile);
+        (col == 0 ? genes : snps).add(tb, te);
+        continue;
+      }
+      token_text(tb, te, text);
+      if (col == 2) {
+        if (!parse_real(text, &m->map_maf[r]))
+          fail("fail\nError: Line %ld of gene-SNP mapfile '%s': frequency '%s' is not a number.\n", line,
+               mapfile, text);
+      } else if (std::strcmp(text, "0") == 0 || std::strcmp(text, "1") == 0) {
+        m->map_thresh[r] = text[0] - '0';
+      } else {
+        fail("fail\nError: Line %ld of gene-SNP mapfile '%s': threshold flag '%s' is neither 0 nor 1.\n", line,
+             mapfile, text);
+      }
+    }
+  }
+  std::fclose(f);
+  genes.finish(rows, &m->map_geneID, &m->map_geneID_storage);
+  snps.finish(rows, &m->map_snpID, &m->map_snpID_storage);
+
+  const int n = static_cast<int>(rows);
+  if (cols == 2)
+    StringSort_map(n, m->map_geneID, m->map_snpID);
+  else if (cols == 4)
+    StringSort_map3(n, m->map_geneID, m->map_snpID, m->map_maf, m->map_thresh);
+  else
+    StringSort_map2(n, m->map_geneID, m->map_snpID, m->map_maf);
+  m->N_GENE = 1;
+  for (long i = 0; i + 1 < rows; i++)
+    if (std::strcmp(m->map_geneID[i], m->map_geneID[i + 1]) != 0) m->N_GENE++;
+  std::puts("successful");
+}
+
+void print_data_summary(const LoadedData &d) {
+  std::puts("\nDATA SUMMARY:");
+  if (d.mapping_read) std::printf("#GENE = %ld\n", d.map.N_GENE);
+  std::printf("#SNP_ALL = %ld\n", d.geno.geno_NROW);
+  std::printf("#SUBJECTS = %ld\n", d.pheno.pheno_NROW);
+  std::printf("#COVARIATES = %ld\n", d.pheno.pheno_NCOL - 1);
+}
+
+void load_data(const Settings &s, LoadedData *d) {
+  std::puts("\n*----------------- Loading data...-----------------*");
+  load_phenotype(s.phenotype, &d->pheno);
+  load_genotype(s.genotype, d->pheno.pheno_NROW, &d->geno);
+  if (s.DORARE) {
+    load_mapping(s.mapfile, d->geno.geno_NROW, &d->map);
+    d->mapping_read = 1;
+  } else {
+    d->map.maf_flag = 1;
+    d->map.EXT_THRESH = 0;
+  }
+  print_data_summary(*d);
+}
+
+void free_phenotype(PhenotypeData *ph) {
+  if (ph->y) free_dvector(ph->y, 0, ph->pheno_NROW - 1);
+  if (ph->z) free_dmatrix(ph->z, 0, ph->pheno_NROW - 1, 0, ph->pheno_NCOL - 1);
+  *ph = PhenotypeData();
+}
+
+void free_genotype(GenotypeSummary *g) {
+  if (g->geno_naRate) free_dvector(g->geno_naRate, 0, g->geno_NROW - 1);
+  if (g->geno_maf) free_dvector(g->geno_maf, 0, g->geno_NROW - 1);
+  if (g->geno_singular) free_ivector(g->geno_singular, 0, static_cast<int>(g->geno_NROW - 1));
+  std::free(g->geno_offset);
+  std::free(g->geno_snpID);
+  std::free(g->geno_snpID_storage);
+  *g = GenotypeSummary();
+}
+
+void free_mapping(MappingData *m, long geno_NROW) {
+  if (m->map_maf) free_dvector(m->map_maf, 0, m->map_NROW - 1);
+  if (m->map_thresh) free_ivector(m->map_thresh, 0, static_cast<int>(m->map_NROW - 1));
+  if (m->thresh_index) free_ivector(m->thresh_index, 0, static_cast<int>(geno_NROW - 1));
+  std::free(m->map_geneID);
+  std::free(m->map_snpID);
+  std::free(m->map_geneID_storage);
+  std::free(m->map_snpID_storage);
+  *m = MappingData();
+}
+
+void free_loaded_data(LoadedData *d) {
+  free_mapping(&d->map, d->geno.geno_NROW);
+  free_genotype(&d->geno);
+  free_phenotype(&d->pheno);
+  d->mapping_read = 0;
+}

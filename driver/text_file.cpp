@@ -1,0 +1,75 @@
+#include "driver/text_file.h"
+
+#include <cstring>
+
+CountResult count_rows_and_tabs(std::FILE *f) {
+  CountResult r{0, 0};
+  std::vector<char> block(std::size_t(1) << 22);
+  bool first = true;
+  char last = 0;
+  for (;;) {
+    std::size_t n = std::fread(block.data(), 1, block.size(), f);
+    if (n == 0) break;
+    std::size_t from = 0;
+    if (first) {  // the first character is consumed without being counted
+      first = false;
+      last = block[0];
+      from = 1;
+    }
+    long tabs = 0, rows = 0;
+    const char *b = block.data();
+    for (std::size_t i = from; i < n; i++) {
+      tabs += b[i] == '\t';
+      rows += b[i] == '\n';
+    }
+    r.tabs += tabs;
+    r.rows += rows;
+    last = b[n - 1];
+  }
+  if (!first && last != '\n') r.rows += 1;
+  // A file of one newline: that newline is the uncounted first character,
+  // and nothing follows it, so no row is added at the end.
+  return r;
+}
+
+LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_size) {}
+
+bool LineReader::next(const char **begin, const char **end, long *offset) {
+  for (;;) {
+    const char *data = buffer_.data();
+    const void *nl = std::memchr(data + start_ + scanned_, '\n', filled_ - start_ - scanned_);
+    if (nl) {
+      std::size_t stop = static_cast<std::size_t>(static_cast<const char *>(nl) - data);
+      *begin = data + start_;
+      *end = data + stop;
+      *offset = base_ + static_cast<long>(start_);
+      start_ = stop + 1;
+      scanned_ = 0;
+      line_number_++;
+      return true;
+    }
+    scanned_ = filled_ - start_;
+    if (at_end_) {
+      if (start_ == filled_) return false;
+      *begin = data + start_;
+      *end = data + filled_;
+      *offset = base_ + static_cast<long>(start_);
+      start_ = filled_;
+      scanned_ = 0;
+      line_number_++;
+      return true;
+    }
+    // Keep the unfinished line at the front of the buffer, grow the buffer
+    // when the line fills it, and read the next block behind it.
+    if (start_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + start_, filled_ - start_);
+      base_ += static_cast<long>(start_);
+      filled_ -= start_;
+      start_ = 0;
+    }
+    if (filled_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    std::size_t n = std::fread(buffer_.data() + filled_, 1, buffer_.size() - filled_, file_);
+    if (n == 0) at_end_ = true;
+    filled_ += n;
+  }
+}
