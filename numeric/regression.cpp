@@ -33,6 +33,8 @@ double loglik(int N, int D, const double *y, double **x, const double *b) {
   return l;
 }
 
+}  // namespace
+
 // Logistic mean e / (1 + e) and variance e / (1 + e)^2 with e = exp(eta).
 // Where exp(eta) overflows (eta above log(DBL_MAX), about 709.78) both would
 // be inf / inf; they are then evaluated as 1 / (1 + t) and t / (1 + t)^2
@@ -49,8 +51,6 @@ void logistic_moments(double eta, double *mu, double *v) {
   *mu = e / (1.0 + e);
   *v = e / ((1.0 + e) * (1.0 + e));
 }
-
-}  // namespace
 
 // Newton-Raphson on the Bernoulli log-likelihood, starting from the logit of
 // the trait mean for the intercept and 0 for the other coefficients. A step
