@@ -240,21 +240,24 @@ TEST(MultivariateNormal, TwoPerfectlyCorrelatedVariables) {
   EXPECT_NEAR(Solve(p, 100000, 1e-8).value, RefPhi(2.0) - RefPhi(-2.0), tol::kTight);
 }
 
-// A variable that equals another with one-sided limits: the absent limit of
-// the fixed variable always holds.
+// A variable that equals another and has a one-sided limit: ordered last
+// (its conditional variance is 0), it becomes an indicator in which the
+// absent limit always holds.
 TEST(MultivariateNormal, DegenerateVariableWithOneSidedLimit) {
-  Problem p(3);
-  p.Set(1, 2, -1.0, 1.0);
-  p.Set(2, 1, -0.3, 0.0);  // X2 = X1, X2 >= -0.3
-  p.Set(3, 0, 0.0, 0.5);
-  p.Correlate(2, 1, 1.0);
-  p.Correlate(3, 1, 0.4);
-  p.Correlate(3, 2, 0.4);
-  Result r = Solve(p, 200000, 1e-7);
-  // P(-0.3 <= X1 <= 1, X3 <= 0.5) with corr(X1, X3) = 0.4.
-  const double expected = BivariateBySimpson(-0.3, 1.0, -40.0, 0.5, 0.4);
-  EXPECT_NEAR(r.value, expected, 1e-6);
-  EXPECT_EQ(r.inform, 0);
+  for (int code : {0, 1}) {
+    Problem p(3);
+    p.Set(1, 2, -1.0, 1.0);
+    p.Set(2, code, -1.5, 1.5);  // X2 = X1; X2 <= 1.5 or X2 >= -1.5, looser than X1's
+    p.Set(3, 0, 0.0, 0.5);
+    p.Correlate(2, 1, 1.0);
+    p.Correlate(3, 1, 0.4);
+    p.Correlate(3, 2, 0.4);
+    Result r = Solve(p, 200000, 1e-7);
+    // P(X1 in [-1, 1], X3 <= 0.5) with corr(X1, X3) = 0.4.
+    const double expected = BivariateBySimpson(-1.0, 1.0, -40.0, 0.5, 0.4);
+    EXPECT_NEAR(r.value, expected, 1e-6) << code;
+    EXPECT_EQ(r.inform, 0);
+  }
 }
 
 TEST(MultivariateNormal, IndependentVariablesGiveTheProductOfMarginals) {
