@@ -13,6 +13,7 @@
 
 #include "numeric/arrays.h"
 #include "numeric/linalg.h"
+#include "stats/score.h"
 #include "tests/support/tolerances.h"
 
 namespace {
@@ -468,6 +469,34 @@ INSTANTIATE_TEST_SUITE_P(Traits, InterceptOnly, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool> &i) {
                            return std::string(i.param ? "Binary" : "Quantitative");
                          });
+
+TEST_P(InterceptOnly, DiagonalAgreesWithTheOneScoreStatistic) {
+  // The family variance of a score equals the one-score variance for a
+  // binary trait and is N/(N - p) times it for a quantitative trait.
+  bool binary = GetParam();
+  for (int p : {1, 3}) {
+    int N = 40, K = 3;
+    NullModel nm = MakeNullModel(binary, N, p, 808 + p);
+    Matrix x = RandomGenotypes(N, K, 17, 0.0);
+    Built b = RunSkat(nm, x, 0);
+    NullArrays na(nm);
+    std::vector<double> y = nm.y, c = nm.centerY, v = nm.v, SZ(p);
+    for (int l = 0; l < K; l++) {
+      std::vector<double> S(N);
+      for (int i = 0; i < N; i++) S[i] = x[i][l];
+      double U = 0, V = 0;
+      if (binary)
+        score_stat(N, p, y.data(), S.data(), na.z.m, c.data(), v.data(), na.Iz.m, SZ.data(), &U,
+                   &V);
+      else
+        score_stat_quanTrait(N, p, y.data(), S.data(), na.z.m, c.data(), nm.SigmaSQ, na.Iz.m,
+                             SZ.data(), &U, &V);
+      double factor = binary ? 1.0 : static_cast<double>(N) / (N - p);
+      EXPECT_NEAR(b.cov[l][l], factor * V, tol::kClose * std::fabs(V)) << "p " << p << " score " << l;
+      EXPECT_NEAR(b.U[l], U, tol::kClose * (1 + std::fabs(U)));
+    }
+  }
+}
 
 struct CheckCase {
   const char *name;
