@@ -26,7 +26,9 @@ double runifC3() {
   if (giy < 0) giy += 30307;
   if (giz < 0) giz += 30323;
   double r = gix / 30269.0 + giy / 30307.0 + giz / 30323.0;
-  return std::fmod(r, 1.0);
+  // Fractional part of r in [0, 3): r - floor(r) is exact here (Sterbenz)
+  // and equals fmod(r, 1.0), at a fraction of its cost.
+  return r - std::floor(r);
 }
 
 namespace {

@@ -21,7 +21,9 @@ double runifC3P() {
   if (biy < 0) biy += 30307;
   if (biz < 0) biz += 30323;
   double r = bix / 30269.0 + biy / 30307.0 + biz / 30323.0;
-  return std::fmod(r, 1.0);
+  // Fractional part of r in [0, 3): r - floor(r) is exact here (Sterbenz)
+  // and equals fmod(r, 1.0), at a fraction of its cost.
+  return r - std::floor(r);
 }
 
 int permuteIndex(double ran) {

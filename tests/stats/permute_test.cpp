@@ -23,7 +23,7 @@ struct DirectWichmannHill {
     y = (172 * y) % 30307;
     z = (170 * z) % 30323;
     double r = x / 30269.0 + y / 30307.0 + z / 30323.0;
-    return r - std::floor(r);
+    return std::fmod(r, 1.0);
   }
 };
 
