@@ -329,6 +329,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, QfcImhof, ::testing::ValuesIn(imhof_cases()),
                            return s;
                          });
 
+TEST(Qfc, TraceReportsAuxiliaryIntegrationsAndTheConvergenceFactor) {
+  // One degree of freedom: the integrand decays slowly, so the main
+  // integration is preceded by auxiliary ones with convergence factors.
+  QfcOut one = run_qfc(central({1.0}), 1.0);
+  expect_success(one);
+  EXPECT_GE(one.trace[2], 2.0);
+  EXPECT_GT(one.trace[5], 0.0);
+  EXPECT_NEAR(one.res, gsl_cdf_chisq_P(1.0, 1), kAcc);
+  // Fifty weights of comparable size: one integration, no factor.
+  QfcOut many = run_qfc(central(skat_like_weights(50)), 20.0);
+  expect_success(many);
+  EXPECT_EQ(many.trace[2], 1.0);
+  EXPECT_EQ(many.trace[5], 0.0);
+}
+
 TEST(Qfc, OrderOfTheTermsDoesNotMatter) {
   std::vector<double> lb = skat_like_weights(50);
   std::vector<double> rev(lb.rbegin(), lb.rend());
@@ -474,6 +489,13 @@ TEST(Qfc, EveryExhaustedBudgetIsFault4) {
       } else {
         EXPECT_EQ(o.ifault, 4) << lim;
         EXPECT_EQ(o.trace[6], lim < 0 ? 1.0 : lim + 1.0) << lim;
+        // What was written before the budget ran out is what the full run
+        // wrote at that stage.
+        EXPECT_EQ(o.trace[3], 0.0) << lim;
+        EXPECT_TRUE(o.trace[4] == 0.0 || o.trace[4] == full.trace[4]) << lim;
+        EXPECT_TRUE(o.trace[5] == 0.0 || o.trace[5] == full.trace[5]) << lim;
+        EXPECT_LT(o.trace[2], full.trace[2]) << lim;
+        EXPECT_LT(o.trace[1], full.trace[1]) << lim;
         fault4++;
       }
     }
