@@ -1,0 +1,271 @@
+#include "stats/burden.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "numeric/arrays.h"
+
+namespace {
+
+// T1 and T5 take the variants strictly below these frequencies.
+constexpr double kT1Bound = 0.01;
+constexpr double kT5Bound = 0.05;
+
+// Observed minor alleles of the variants within the rare-variant bound, in
+// all of them and in the T1 and T5 sets, and the number of variants that are
+// not usable (above the bound, or without any observed genotype).
+struct AlleleSums {
+  double minor_allele = 0.0;
+  double minor_allele_T1 = 0.0;
+  double minor_allele_T5 = 0.0;
+  int N5_count = 0;
+};
+
+// Frequency pass shared by the three scorers, for variant j: the observed
+// allele sum and twice the observed count, q[j], and the variant's share of
+// the allele sums. Returns whether the variant is usable (observed at least
+// once and within MAF_UB). A variant without an observed genotype has no
+// frequency (0/0); it is given q = 1, so that nothing is imputed for it, and
+// counted with the unusable variants.
+bool frequency_pass(int N, double **x, int j, double MAF_UB, const double *maf, double *q,
+                    AlleleSums *sums, double *p_hat_num_out, double *p_hat_den_out) {
+  double p_hat_num = 0.0, p_hat_den = 0.0;
+  for (int i = 0; i < N; i++) {
+    if (x[i][j] >= 0) {
+      p_hat_num += x[i][j];
+      p_hat_den += 2.0;
+    }
+  }
+  *p_hat_num_out = p_hat_num;
+  *p_hat_den_out = p_hat_den;
+  if (p_hat_den == 0.0) {
+    q[j] = 1.0;
+    sums->N5_count += 1;
+    return false;
+  }
+  q[j] = 1.0 - p_hat_num / p_hat_den;
+  if (maf[j] > MAF_UB) {
+    sums->N5_count += 1;
+    return false;
+  }
+  sums->minor_allele += p_hat_num;
+  if (maf[j] < kT1Bound) sums->minor_allele_T1 += p_hat_num;
+  if (maf[j] < kT5Bound) sums->minor_allele_T5 += p_hat_num;
+  return true;
+}
+
+// A gene has no usable burden when no variant is usable or when its observed
+// minor alleles are fewer than MAC_LB.
+bool no_usable_burden(int N_SNP, int MAC_LB, const AlleleSums &sums) {
+  return sums.N5_count == N_SNP || static_cast<double>(MAC_LB) > sums.minor_allele;
+}
+
+void zero_row(double *row, int N) {
+  for (int i = 0; i < N; i++) row[i] = 0.0;
+}
+
+}  // namespace
+
+void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
+          int *flag, int maf_flag, double *q) {
+  double **wt0 = dmatrix(0, 2, 0, N_SNP - 1);
+  AlleleSums sums;
+  for (int j = 0; j < N_SNP; j++) {
+    double p_hat_num, p_hat_den;
+    bool usable = frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
+    // Mean imputation of every variant, before its frequency is looked at;
+    // a variant never observed gets 0.
+    double imputed = p_hat_den > 0.0 ? 2.0 * p_hat_num / p_hat_den : 0.0;
+    for (int i = 0; i < N; i++)
+      if (x[i][j] < 0) x[i][j] = imputed;
+    if (!usable) {
+      wt0[0][j] = wt0[1][j] = wt0[2][j] = 0.0;
+      continue;
+    }
+    wt0[0][j] = maf[j] < kT1Bound ? 1.0 : 0.0;
+    wt0[1][j] = maf[j] < kT5Bound ? 1.0 : 0.0;
+    double p = maf_flag == 1 ? (p_hat_num + 1.0) / (p_hat_den + 2.0) : maf[j];
+    wt0[2][j] = 1.0 / std::sqrt(p * (1.0 - p));
+  }
+
+  if (no_usable_burden(N_SNP, MAC_LB, sums)) {
+    *flag = 1;
+  } else {
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T1)
+      for (int j = 0; j < N_SNP; j++) wt0[0][j] = 0.0;
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T5)
+      for (int j = 0; j < N_SNP; j++) wt0[1][j] = 0.0;
+    for (int k = 0; k < 3; k++) {
+      for (int i = 0; i < N; i++) {
+        double s = 0.0;
+        for (int j = 0; j < N_SNP; j++) s += wt0[k][j] * x[i][j];
+        S[k][i] = s;
+      }
+    }
+  }
+  free_dmatrix(wt0, 0, 2, 0, N_SNP - 1);
+}
+
+void getS_CMC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
+              int *flag, double *q) {
+  int *observed = ivector(0, N_SNP - 1);
+  AlleleSums sums;
+  for (int j = 0; j < N_SNP; j++) {
+    double p_hat_num, p_hat_den;
+    frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
+    observed[j] = p_hat_den > 0.0 ? 1 : 0;
+  }
+
+  if (no_usable_burden(N_SNP, MAC_LB, sums)) {
+    *flag = 1;
+  } else {
+    for (int i = 0; i < N; i++) {
+      S[0][i] = S[1][i] = 0.0;
+      double T1_impute = 1.0, T5_impute = 1.0;
+      for (int j = 0; j < N_SNP; j++) {
+        if (!observed[j]) continue;
+        if (maf[j] < kT1Bound) {
+          if (x[i][j] > 0.5)
+            S[0][i] = 1.0;
+          else if (x[i][j] < -0.1)
+            T1_impute *= q[j] * q[j];
+        }
+        if (maf[j] < kT5Bound) {
+          if (x[i][j] > 0.5)
+            S[1][i] = 1.0;
+          else if (x[i][j] < -0.1)
+            T5_impute *= q[j] * q[j];
+        }
+      }
+      // No observed carrier genotype: the Hardy-Weinberg probability that at
+      // least one missing genotype of the set carries a minor allele.
+      if (std::fabs(S[0][i]) < 0.1 && 1.0 - T1_impute > 0) S[0][i] = 1.0 - T1_impute;
+      if (std::fabs(S[1][i]) < 0.1 && 1.0 - T5_impute > 0) S[1][i] = 1.0 - T5_impute;
+    }
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T1) zero_row(S[0], N);
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T5) zero_row(S[1], N);
+  }
+
+  // Carrier indicators; a missing genotype becomes its carrier probability.
+  for (int i = 0; i < N; i++) {
+    for (int j = 0; j < N_SNP; j++) {
+      if (x[i][j] > 0)
+        x[i][j] = 1.0;
+      else if (x[i][j] < -0.1)
+        x[i][j] = 1.0 - q[j] * q[j];
+    }
+  }
+  free_ivector(observed, 0, N_SNP - 1);
+}
+
+namespace {
+
+// Recessive score of subject i over the set of variants below `bound`: the
+// observed minor alleles s (values > 0.5) and the missing genotypes c. s >= 2
+// gives 1; otherwise, with missing genotypes, the probability that they
+// complete two minor alleles; otherwise 0.
+double recessive_score(int N_SNP, double **x, int i, const double *maf, double *q,
+                       const int *observed, double bound) {
+  double s = 0.0;
+  int n_miss = 0;
+  for (int j = 0; j < N_SNP; j++) {
+    if (!observed[j] || !(maf[j] < bound)) continue;
+    if (x[i][j] > 0.5)
+      s += x[i][j];
+    else if (x[i][j] < -0.1)
+      n_miss += 1;
+  }
+  if (n_miss == 0) return s >= 2 ? 1.0 : 0.0;
+  if (s >= 2) return 1.0;
+  double *q_miss = dvector(0, n_miss - 1);
+  int m = 0;
+  for (int j = 0; j < N_SNP; j++) {
+    if (!observed[j] || !(maf[j] < bound)) continue;
+    if (!(x[i][j] > 0.5) && x[i][j] < -0.1) q_miss[m++] = q[j];
+  }
+  double result = getS_REC_impute(s, n_miss, q_miss);
+  free_dvector(q_miss, 0, n_miss - 1);
+  return result;
+}
+
+}  // namespace
+
+void getS_REC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
+              int *flag, double *q) {
+  int *observed = ivector(0, N_SNP - 1);
+  AlleleSums sums;
+  for (int j = 0; j < N_SNP; j++) {
+    double p_hat_num, p_hat_den;
+    frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
+    observed[j] = p_hat_den > 0.0 ? 1 : 0;
+  }
+
+  if (no_usable_burden(N_SNP, MAC_LB, sums)) {
+    *flag = 1;
+  } else {
+    for (int i = 0; i < N; i++) {
+      S[0][i] = recessive_score(N_SNP, x, i, maf, q, observed, kT1Bound);
+      S[1][i] = recessive_score(N_SNP, x, i, maf, q, observed, kT5Bound);
+    }
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T1) zero_row(S[0], N);
+    if (static_cast<double>(MAC_LB) > sums.minor_allele_T5) zero_row(S[1], N);
+  }
+
+  // Indicators of two minor alleles; a missing genotype becomes (1 - q)^2.
+  for (int i = 0; i < N; i++) {
+    for (int j = 0; j < N_SNP; j++) {
+      if (x[i][j] >= 0)
+        x[i][j] = x[i][j] >= 2 ? 1.0 : 0.0;
+      else if (x[i][j] < -0.1)
+        x[i][j] = (1.0 - q[j]) * (1.0 - q[j]);
+    }
+  }
+  free_ivector(observed, 0, N_SNP - 1);
+}
+
+double getS_REC_impute(double type, int n_miss, double *q) {
+  if (type != 0.0 && type != 1.0) {
+    std::printf("Only type=0 or 1 is acceptable\n");
+    std::fflush(stdout);
+    std::exit(1);
+  }
+  // P0: every missing genotype homozygous for the major allele.
+  double P0 = 1.0;
+  for (int k = 0; k < n_miss; k++) P0 *= q[k] * q[k];
+  double result = 1.0 - P0;
+  if (type == 0.0) {
+    // Without an observed minor allele, exactly one heterozygous missing
+    // genotype is not enough either.
+    for (int i = 0; i < n_miss; i++) {
+      double others = 1.0;
+      for (int k = 0; k < n_miss; k++)
+        if (k != i) others *= q[k] * q[k];
+      result -= 2.0 * (1.0 - q[i]) * q[i] * others;
+    }
+  }
+  return result;
+}
+
+double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double thresh) {
+  double count = 0.0;
+  for (int i = 0; i < n; i++) {
+    if (MODEL == 1 || MODEL == 2) {
+      for (int j = 0; j < N_SNP; j++) {
+        if (maf[j] <= thresh && x0[i][j] >= 1) {
+          count += 1.0;
+          break;
+        }
+      }
+    } else if (MODEL == 3) {
+      double alleles = 0.0;
+      for (int j = 0; j < N_SNP; j++)
+        if (maf[j] <= thresh && x0[i][j] > 0.1) alleles += x0[i][j];
+      if (alleles >= 2) count += 1.0;
+    } else {
+      for (int j = 0; j < N_SNP; j++)
+        if (maf[j] <= thresh && x0[i][j] > 0.1) count += x0[i][j];
+    }
+  }
+  return count;
+}
