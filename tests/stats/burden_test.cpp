@@ -183,6 +183,19 @@ std::vector<BurdenCase> burden_cases() {
                    {{0, 0, 0, 0, 0, 0, 0}, {1, 0, one_more, two_more, 1, 1, two_of_two}},
                    qr, xr_rec});
   cases.push_back({"recessive_flag", kRecessive, xr, mafr, 0.05, 9, 0, 1, {}, qr, xr_rec});
+
+  // A variant never observed (variant 0) enters no dominant or recessive
+  // score and is recoded to 0; in the recessive score it is not counted as a
+  // missing genotype, so a fractional dosage beside it does not stop the run.
+  cases.push_back({"dominant_unobserved_variant", kDominant, {{-1, 1}, {-1, 0}, {-1, -1}},
+                   {0.005, 0.005}, 0.05, 0, 0, 0, {{1, 0, 0.4375}, {1, 0, 0.4375}},
+                   {1.0, 0.75}, {{0, 1}, {0, 0}, {0, 0.4375}}});
+  cases.push_back({"recessive_unobserved_variant", kRecessive, {{-1, 2}, {-1, 1}, {-1, -1}},
+                   {0.005, 0.005}, 0.05, 0, 0, 0, {{1, 0, 0.5625}, {1, 0, 0.5625}},
+                   {1.0, 0.25}, {{0, 1}, {0, 0}, {0, 0.5625}}});
+  cases.push_back({"recessive_unobserved_beside_dosage", kRecessive, {{-1, 1.5}, {-1, 0}},
+                   {0.005, 0.005}, 0.05, 0, 0, 0, {{0, 0}, {0, 0}}, {1.0, 0.625},
+                   {{0, 0}, {0, 0}}});
   return cases;
 }
 
