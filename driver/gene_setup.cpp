@@ -1,0 +1,337 @@
+#include "driver/gene_setup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "numeric/arrays.h"
+#include "stats/sorts.h"
+
+namespace {
+
+const size_t kIdBytes = 256;     // identifier buffers: at most 255 characters
+const size_t kTokenBytes = 1024; // any other token: at most 1023 characters
+const int kMaxWeights = 101;
+
+inline bool is_blank(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Block reader of the genotype file for seeking to recorded row offsets: a
+// row that starts inside the block in hand is reached without a new read, so
+// neighbouring rows of one gene cost one sequential pass.
+struct RowReader {
+  FILE *file = nullptr;
+  std::vector<char> block;
+  long long start = 0;  // file offset of block[0]
+  size_t len = 0;       // valid bytes in block
+  size_t pos = 0;       // next byte
+
+  explicit RowReader(FILE *f) : file(f), block(1 << 20) {}
+
+  void fill_at(long long offset) {
+    fseeko(file, (off_t)offset, SEEK_SET);
+    start = offset;
+    len = fread(block.data(), 1, block.size(), file);
+    pos = 0;
+  }
+  void seek(long long offset) {
+    if (offset >= start && offset < start + (long long)len)
+      pos = (size_t)(offset - start);
+    else
+      fill_at(offset);
+  }
+  // Next byte, or -1 at the end of the file.
+  int get() {
+    if (pos == len) {
+      start += (long long)len;
+      len = fread(block.data(), 1, block.size(), file);
+      pos = 0;
+      if (len == 0) return -1;
+    }
+    return (unsigned char)block[pos++];
+  }
+  // Next white-space-separated token into out (at most cap - 1 bytes kept);
+  // returns false at the end of the file.
+  bool token(char *out, size_t cap) {
+    int c;
+    do c = get();
+    while (c != -1 && is_blank(c));
+    if (c == -1) {
+      out[0] = 0;
+      return false;
+    }
+    size_t n = 0;
+    while (c != -1 && !is_blank(c)) {
+      if (n + 1 < cap) out[n++] = (char)c;
+      c = get();
+    }
+    out[n] = 0;
+    return true;
+  }
+};
+
+// Splits a line into white-space-separated tokens (pointers into line, which
+// is modified).
+void split_tokens(char *line, std::vector<char *> &tokens) {
+  tokens.clear();
+  char *s = line;
+  while (*s) {
+    while (*s && is_blank((unsigned char)*s)) s++;
+    if (!*s) break;
+    tokens.push_back(s);
+    while (*s && !is_blank((unsigned char)*s)) s++;
+    if (*s) *s++ = 0;
+  }
+}
+
+}  // namespace
+
+double genotype_token_value(const char *token) {
+  if (token[0] == 'N' || (token[0] != 0 && token[1] == 'A')) return -1.0;
+  if (token[1] == 0) {
+    if (token[0] == '0') return 0.0;
+    if (token[0] == '1') return 1.0;
+    if (token[0] == '2') return 2.0;
+  }
+  return strtod(token, nullptr);
+}
+
+void build_genotype_index(const LoadedData &data, GenotypeIndex &index) {
+  index.ids = data.geno.geno_snpID;
+  index.rows.resize((size_t)data.geno.geno_NROW);
+  for (long r = 0; r < data.geno.geno_NROW; r++) index.rows[(size_t)r] = r;
+  char **ids = data.geno.geno_snpID;
+  std::stable_sort(index.rows.begin(), index.rows.end(),
+                   [ids](long a, long b) { return strcmp(ids[a], ids[b]) < 0; });
+}
+
+void build_weight_index(const char *wfile, WeightIndex &index) {
+  index.first_line.clear();
+  FILE *f = fopen(wfile, "r");
+  if (f == nullptr) {
+    printf("fail\nError: Cannot open weight file '%s'.\n", wfile);
+    kill_QUORVEX();
+  }
+  char *line = nullptr;
+  size_t cap = 0;
+  ssize_t got;
+  long long offset = 0;
+  std::string key;
+  while ((got = getline(&line, &cap, f)) != -1) {
+    const char *s = line;
+    while (*s && is_blank((unsigned char)*s)) s++;
+    if (*s) {
+      const char *e = s;
+      while (*e && !is_blank((unsigned char)*e)) e++;
+      key.assign(s, (size_t)(e - s));
+      index.first_line.emplace(key, offset);  // keeps the first occurrence
+    }
+    offset += got;
+  }
+  free(line);
+  fclose(f);
+}
+
+long select_gene_variants(const Settings &settings, const LoadedData &data,
+                          const GenotypeIndex &index, RunArrays &run, long &map_index,
+                          GeneUnderTest &gene) {
+  double *genek_index = run.genek_index;
+  int *thresh_index = data.map.thresh_index;
+  const bool ext = data.map.EXT_THRESH != 0;
+  // Only the rows the previous gene wrote can be non-zero.
+  for (long r : gene.touched) {
+    genek_index[r] = 0.0;
+    if (ext) thresh_index[r] = 0;
+  }
+  gene.touched.clear();
+  gene.used_rows.clear();
+  gene.n_thresh = 0;
+
+  const double MAF_UB = settings.MAF_UB, NA_UB = settings.NA_UB;
+  const double *naRate = data.geno.geno_naRate, *gmaf = data.geno.geno_maf;
+  const int *singular = data.geno.geno_singular;
+  strncpy(gene.geneID, data.map.map_geneID[map_index], sizeof(gene.geneID) - 1);
+  gene.geneID[sizeof(gene.geneID) - 1] = 0;
+
+  for (long ii = map_index;; ii++) {
+    long row = -1;
+    double value = 0;
+    // A row without any observed genotype (missing rate 1) is never usable.
+    if (ext) {
+      const double f = data.map.map_maf[ii];
+      if (f >= 1e-10 && f <= MAF_UB) {
+        row = find_genotype_row(index, data.map.map_snpID[ii], [&](long jj) {
+          return naRate[jj] <= NA_UB && naRate[jj] < 1.0;
+        });
+        value = f;
+      }
+    } else if (data.map.maf_flag) {
+      row = find_genotype_row(index, data.map.map_snpID[ii], [&](long jj) {
+        return naRate[jj] <= NA_UB && naRate[jj] < 1.0 && gmaf[jj] >= 1e-10 &&
+               singular[jj] == 0 && gmaf[jj] <= MAF_UB;
+      });
+      if (row >= 0) value = gmaf[row];
+    } else {
+      const double f = data.map.map_maf[ii];
+      if (f >= 1e-10 && f <= MAF_UB) {
+        row = find_genotype_row(index, data.map.map_snpID[ii], [&](long jj) {
+          return naRate[jj] <= NA_UB && naRate[jj] < 1.0 && gmaf[jj] >= 1e-10 &&
+                 singular[jj] == 0;
+        });
+        value = f;
+      }
+    }
+    if (row >= 0) {
+      if (genek_index[row] == 0.0) gene.touched.push_back(row);
+      genek_index[row] = value;
+      if (ext) thresh_index[row] = data.map.map_thresh[ii];
+    }
+    map_index++;
+    if (ii == data.map.map_NROW - 1 || strcmp(data.map.map_geneID[ii + 1], data.map.map_geneID[ii]) != 0)
+      break;
+  }
+
+  std::sort(gene.touched.begin(), gene.touched.end());
+  for (long r : gene.touched)
+    if (genek_index[r] != 0.0) gene.used_rows.push_back(r);
+  // A variant mapped twice to the gene counts once among the thresholds.
+  if (ext)
+    for (long r : gene.used_rows)
+      if (thresh_index[r] == 1) gene.n_thresh++;
+  gene.N_SNP = (long)gene.used_rows.size();
+  return gene.N_SNP;
+}
+
+void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunArrays &run,
+                         GeneUnderTest &gene) {
+  const long N = data.pheno.pheno_NROW;
+  FILE *f = fopen(settings.genotype, "r");
+  if (f == nullptr) {
+    printf("GENE %s Error: Cannot open genotype file '%s'.\n", gene.geneID, settings.genotype);
+    kill_QUORVEX();
+  }
+  RowReader reader(f);
+  char token[kTokenBytes];
+  const bool ext = data.map.EXT_THRESH != 0;
+  long n_found = 0;
+  for (long j = 0; j < gene.N_SNP; j++) {
+    const long row = gene.used_rows[(size_t)j];
+    reader.seek((long long)data.geno.geno_offset[row]);
+    reader.token(token, kIdBytes);  // identifiers hold at most 255 bytes
+    memcpy(gene.gene_snpID[j], token, strlen(token) + 1);
+    for (long i = 0; i < N; i++) {
+      reader.token(token, kTokenBytes);
+      gene.x[i][j] = genotype_token_value(token);
+    }
+    gene.maf[j] = run.genek_index[row];
+    gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
+    if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
+  }
+  fclose(f);
+}
+
+void read_gene_weights(const Settings &settings, const WeightIndex &weights, RunArrays &run,
+                       GeneUnderTest &gene) {
+  gene.n_weight = 0;
+  FILE *f = fopen(settings.wfile, "r");
+  if (f == nullptr) {
+    printf("fail\nError: Cannot open weight file '%s'.\n", settings.wfile);
+    kill_QUORVEX();
+  }
+  auto it = weights.first_line.find(gene.geneID);
+  if (it == weights.first_line.end()) {
+    fclose(f);
+    return;
+  }
+  fseeko(f, (off_t)it->second, SEEK_SET);
+  char *line = nullptr;
+  size_t cap = 0;
+  std::vector<char *> tokens;
+  int K = 0;
+  while (getline(&line, &cap, f) != -1) {
+    split_tokens(line, tokens);
+    if (tokens.empty()) continue;
+    if (strcmp(tokens[0], gene.geneID) != 0) break;  // the gene's first run of lines ends
+    if (tokens.size() < 2) continue;
+    long j = -1;
+    for (long s = 0; s < gene.N_SNP; s++)
+      if (strcmp(gene.gene_snpID[s], tokens[1]) == 0) {
+        j = s;
+        break;
+      }
+    if (j < 0) continue;
+    const int count = (int)tokens.size() - 2;
+    if (K == 0) {
+      if (count == 0) kill_QUORVEX();
+      if (count > kMaxWeights) {
+        printf("fail\nError: Gene '%s', SNP '%s': more than %d weights on one line of the "
+               "weight file.\n",
+               gene.geneID, tokens[1], kMaxWeights);
+        kill_QUORVEX();
+      }
+      for (int w = 0; w < count; w++) run.buffer_weight[w] = strtod(tokens[2 + w], nullptr);
+      K = count;
+      gene.wt = dmatrix(0, K - 1, 0, gene.N_SNP - 1);
+      // A used variant without a weight line has weight 0 in every vector.
+      for (int w = 0; w < K; w++)
+        for (long s = 0; s < gene.N_SNP; s++) gene.wt[w][s] = 0.0;
+      for (int w = 0; w < K; w++) gene.wt[w][j] = run.buffer_weight[w];
+    } else {
+      if (count != K) {
+        puts("fail\nError: The number of weights can not be different between SNPs within one "
+             "gene.");
+        kill_QUORVEX();
+      }
+      for (int w = 0; w < K; w++) gene.wt[w][j] = strtod(tokens[2 + w], nullptr);
+    }
+  }
+  free(line);
+  fclose(f);
+  gene.n_weight = K;
+}
+
+void read_gene_data(const Settings &settings, const LoadedData &data, const WeightIndex &weights,
+                    RunArrays &run, GeneUnderTest &gene) {
+  const long N = data.pheno.pheno_NROW, M = gene.N_SNP;
+  gene.gene_snpID = new char *[(size_t)M];
+  for (long j = 0; j < M; j++) gene.gene_snpID[j] = static_cast<char *>(calloc(kIdBytes, 1));
+  gene.x0 = dmatrix(0, N - 1, 0, M - 1);
+  gene.x = dmatrix(0, N - 1, 0, M - 1);
+  gene.maf = dvector(0, M - 1);
+  gene.nobs = ivector(0, (int)M - 1);
+  gene.q = dvector(0, M - 1);
+  if (data.map.EXT_THRESH) {
+    gene.thresh_len = gene.n_thresh;
+  } else {
+    gene.thresh_len = M;
+    gene.n_thresh = 0;
+  }
+  gene.thresh = dvector(0, gene.thresh_len - 1);
+  gene.n_weight = 0;
+  gene.wt = nullptr;
+  read_gene_genotypes(settings, data, run, gene);
+  if (settings.mwf) read_gene_weights(settings, weights, run, gene);
+}
+
+void release_gene(const LoadedData &data, RunArrays &run, GeneUnderTest &gene) {
+  (void)run;
+  const long N = data.pheno.pheno_NROW, M = gene.N_SNP;
+  if (gene.gene_snpID != nullptr) {
+    for (long j = 0; j < M; j++) free(gene.gene_snpID[j]);
+    delete[] gene.gene_snpID;
+    gene.gene_snpID = nullptr;
+  }
+  if (gene.maf != nullptr) free_dvector(gene.maf, 0, M - 1);
+  if (gene.nobs != nullptr) free_ivector(gene.nobs, 0, (int)M - 1);
+  if (gene.q != nullptr) free_dvector(gene.q, 0, M - 1);
+  if (gene.x != nullptr) free_dmatrix(gene.x, 0, N - 1, 0, M - 1);
+  if (gene.x0 != nullptr) free_dmatrix(gene.x0, 0, N - 1, 0, M - 1);
+  if (gene.thresh != nullptr) free_dvector(gene.thresh, 0, gene.thresh_len - 1);
+  if (gene.wt != nullptr) free_dmatrix(gene.wt, 0, gene.n_weight - 1, 0, M - 1);
+  gene.maf = gene.q = gene.thresh = nullptr;
+  gene.nobs = nullptr;
+  gene.x = gene.x0 = gene.wt = nullptr;
+  gene.n_weight = 0;
+}
