@@ -142,7 +142,12 @@ void fit_null_model(const Settings &settings, const LoadedData &data, NullModel 
 
   if (!settings.mopp) null_model.DELTA = 2.0;
   score_yz_quanTrait(N, p, y, z, null_model.centerY, &null_model.SigmaSQ, null_model.Iz);
-  if (!(null_model.SigmaSQ > 0)) {
+  // Zero up to rounding: a residual standard deviation below 1e-10 of the
+  // trait's root mean square (an exact linear fit leaves rounding residue).
+  double mean_square = 0;
+  for (int i = 0; i < N; i++) mean_square += y[i] * y[i];
+  mean_square /= N;
+  if (!(null_model.SigmaSQ > 1e-20 * mean_square)) {
     printf("\nError: The quantitative trait has residual variance 0 under the null model (it is "
            "a linear function of the covariates), so no test statistic can be computed.\n");
     kill_QUORVEX();
