@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "numeric/arrays.h"
 #include "stats/sorts.h"
 
@@ -14,61 +16,54 @@ const size_t kIdBytes = 256;     // identifier buffers: at most 255 characters
 const size_t kTokenBytes = 1024; // any other token: at most 1023 characters
 const int kMaxWeights = 101;
 
-inline bool is_blank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Block reader of the genotype file for seeking to recorded row offsets: a
-// row that starts inside the block in hand is reached without a new read, so
-// neighbouring rows of one gene cost one sequential pass.
-struct RowReader {
-  FILE *file = nullptr;
-  std::vector<char> block;
-  long long start = 0;  // file offset of block[0]
-  size_t len = 0;       // valid bytes in block
-  size_t pos = 0;       // next byte
-
-  explicit RowReader(FILE *f) : file(f), block(1 << 20) {}
-
-  void fill_at(long long offset) {
-    fseeko(file, (off_t)offset, SEEK_SET);
-    start = offset;
-    len = fread(block.data(), 1, block.size(), file);
-    pos = 0;
+// White space as scanf's "%s" skips it: blank, tab, newline, carriage
+// return, vertical tab, form feed.
+struct BlankTable {
+  bool blank[256] = {};
+  BlankTable() {
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) blank[c] = true;
   }
-  void seek(long long offset) {
-    if (offset >= start && offset < start + (long long)len)
-      pos = (size_t)(offset - start);
-    else
-      fill_at(offset);
-  }
-  // Next byte, or -1 at the end of the file.
-  int get() {
-    if (pos == len) {
-      start += (long long)len;
-      len = fread(block.data(), 1, block.size(), file);
-      pos = 0;
-      if (len == 0) return -1;
-    }
-    return (unsigned char)block[pos++];
-  }
-  // Next white-space-separated token into out (at most cap - 1 bytes kept);
-  // returns false at the end of the file.
-  bool token(char *out, size_t cap) {
-    int c;
-    do c = get();
-    while (c != -1 && is_blank(c));
-    if (c == -1) {
-      out[0] = 0;
-      return false;
-    }
+};
+const BlankTable kBlanks;
+
+inline bool is_blank(int c) { return kBlanks.blank[(unsigned char)c]; }
+
+// Parses white-space-separated tokens from [p, end) of a block of rows.
+struct TokenCursor {
+  const char *p, *end;
+
+  // Next token into out (at most cap - 1 bytes kept; empty at the end).
+  void token(char *out, size_t cap) {
+    while (p < end && is_blank((unsigned char)*p)) p++;
     size_t n = 0;
-    while (c != -1 && !is_blank(c)) {
-      if (n + 1 < cap) out[n++] = (char)c;
-      c = get();
+    while (p < end && !is_blank((unsigned char)*p)) {
+      if (n + 1 < cap) out[n++] = *p;
+      p++;
     }
     out[n] = 0;
-    return true;
+  }
+
+  // Next genotype value by the token rule of genotype_token_value, with a
+  // fast path for the one-character tokens 0, 1, 2 and N.
+  double value() {
+    while (p < end && is_blank((unsigned char)*p)) p++;
+    if (p + 1 >= end || is_blank((unsigned char)p[1])) {
+      const char c = p < end ? *p : 0;
+      if (p < end) p++;
+      switch (c) {
+        case '0': return 0.0;
+        case '1': return 1.0;
+        case '2': return 2.0;
+        case 'N': return -1.0;
+        default: {
+          char one[2] = {c, 0};
+          return strtod(one, nullptr);
+        }
+      }
+    }
+    char buf[kTokenBytes];
+    token(buf, kTokenBytes);
+    return genotype_token_value(buf);
   }
 };
 
@@ -212,22 +207,53 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
     printf("GENE %s Error: Cannot open genotype file '%s'.\n", gene.geneID, settings.genotype);
     kill_QUORVEX();
   }
-  RowReader reader(f);
-  char token[kTokenBytes];
+  setvbuf(f, nullptr, _IONBF, 0);  // rows are read straight into the block
+  struct stat st;
+  const long long file_size = fstat(fileno(f), &st) == 0 ? (long long)st.st_size : 0;
+  const long *offset = data.geno.geno_offset;
+  const long rows = data.geno.geno_NROW;
+  auto row_end = [&](long r) { return r + 1 < rows ? (long long)offset[r + 1] : file_size; };
+  std::vector<char> &block = gene.block;
+  char token[kIdBytes];
   const bool ext = data.map.EXT_THRESH != 0;
   long n_found = 0;
-  for (long j = 0; j < gene.N_SNP; j++) {
-    const long row = gene.used_rows[(size_t)j];
-    reader.seek((long long)data.geno.geno_offset[row]);
-    reader.token(token, kIdBytes);  // identifiers hold at most 255 bytes
-    memcpy(gene.gene_snpID[j], token, strlen(token) + 1);
-    for (long i = 0; i < N; i++) {
-      reader.token(token, kTokenBytes);
-      gene.x[i][j] = genotype_token_value(token);
+  for (long j = 0; j < gene.N_SNP;) {
+    // A run of used rows that follow each other in the file: one read.
+    long last = j;
+    while (last + 1 < gene.N_SNP && gene.used_rows[(size_t)last + 1] == gene.used_rows[(size_t)last] + 1)
+      last++;
+    const long long from = offset[gene.used_rows[(size_t)j]];
+    const long long to = row_end(gene.used_rows[(size_t)last]);
+    const size_t want = to > from ? (size_t)(to - from) : 0;
+    if (block.size() < want) block.resize(want);
+    fseeko(f, (off_t)from, SEEK_SET);
+    const size_t got = want ? fread(block.data(), 1, want, f) : 0;
+    TokenCursor cur{block.data(), block.data() + got};
+    for (; j <= last; j++) {
+      const long row = gene.used_rows[(size_t)j];
+      cur.token(token, kIdBytes);  // identifiers hold at most 255 bytes
+      memcpy(gene.gene_snpID[j], token, strlen(token) + 1);
+      double **x = gene.x;
+      const char *q = cur.p;
+      for (long i = 0; i < N; i++) {
+        // Fast path: one blank, then 0, 1 or 2, then a blank.
+        if (q + 2 < cur.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
+            is_blank(q[2])) {
+          x[i][j] = (double)(q[1] - '0');
+          q += 2;
+        } else {
+          cur.p = q;
+          x[i][j] = cur.value();
+          q = cur.p;
+        }
+      }
+      cur.p = q;
+      // The next row starts at its recorded offset.
+      cur.p = block.data() + (row_end(row) - from);
+      gene.maf[j] = run.genek_index[row];
+      gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
+      if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
     }
-    gene.maf[j] = run.genek_index[row];
-    gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
-    if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
   }
   fclose(f);
 }

@@ -45,6 +45,7 @@ struct GeneUnderTest {
   long thresh_len = 0;          // allocated length of thresh
   int n_thresh = 0;
   int n_weight = 0;             // K, 0 without weights
+  std::vector<char> block;      // genotype rows read for this gene (kept for reuse)
   double **wt = nullptr;        // [n_weight][N_SNP]
 };
 
