@@ -20,8 +20,7 @@ int genetic_model(const Settings &settings) {
 bool burden_step(const Settings &settings, const LoadedData &data, RunArrays &run,
                  GeneUnderTest &gene, MessageLog &log) {
   const int N = (int)data.pheno.pheno_NROW, M = (int)gene.N_SNP;
-  for (int i = 0; i < N; i++)
-    for (int j = 0; j < M; j++) gene.x0[i][j] = gene.x[i][j];
+  // x0, the untouched copy of x, was written with x by the gene set-up.
 
   int flag = 0;
   const int model = genetic_model(settings);
@@ -32,8 +31,18 @@ bool burden_step(const Settings &settings, const LoadedData &data, RunArrays &ru
   else
     getS(N, M, gene.x, run.S, settings.MAF_UB, settings.MAC_LB, gene.maf, &flag, data.map.maf_flag,
          gene.q);
-  for (int t = 0; t < run.N_FIX; t++)
-    run.mac_fix[t] = (int)burdenMAC(model, N, M, gene.x0, gene.maf, kMacLimit[t]);
+  // The variant sets of the increasing limits are nested, so a limit that
+  // takes in no further variant has the same set and the same count.
+  int previous_size = -1;
+  for (int t = 0; t < run.N_FIX; t++) {
+    int size = 0;
+    for (int j = 0; j < M; j++) size += gene.maf[j] <= kMacLimit[t];
+    if (size == previous_size)
+      run.mac_fix[t] = run.mac_fix[t - 1];
+    else
+      run.mac_fix[t] = (int)burdenMAC(model, N, M, gene.x0, gene.maf, kMacLimit[t]);
+    previous_size = size;
+  }
 
   if (flag != 0) {
     report_warning(log,

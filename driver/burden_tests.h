@@ -13,7 +13,7 @@
 // Genetic model code of the statistics: 1 additive, 2 dominant, 3 recessive.
 int genetic_model(const Settings &settings);
 
-// Copies x into x0, builds the burden scores into run.S (recoding x) and the
+// With x0 holding the copy of x made at reading, builds the burden scores into run.S (recoding x) and the
 // burden minor-allele counts into run.mac_fix. Returns false, after the
 // warning report, when the gene cannot be tested.
 bool burden_step(const Settings &settings, const LoadedData &data, RunArrays &run,

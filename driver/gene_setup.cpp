@@ -28,44 +28,25 @@ const BlankTable kBlanks;
 
 inline bool is_blank(int c) { return kBlanks.blank[(unsigned char)c]; }
 
-// Parses white-space-separated tokens from [p, end) of a block of rows.
-struct TokenCursor {
-  const char *p, *end;
-
-  // Next token into out (at most cap - 1 bytes kept; empty at the end).
-  void token(char *out, size_t cap) {
-    while (p < end && is_blank((unsigned char)*p)) p++;
-    size_t n = 0;
-    while (p < end && !is_blank((unsigned char)*p)) {
-      if (n + 1 < cap) out[n++] = *p;
-      p++;
-    }
-    out[n] = 0;
+// Next token of the cursor into out (at most cap - 1 bytes kept; empty at the
+// end of its span).
+void cursor_token(TokenCursor &c, char *out, size_t cap) {
+  while (c.p < c.end && is_blank((unsigned char)*c.p)) c.p++;
+  size_t n = 0;
+  while (c.p < c.end && !is_blank((unsigned char)*c.p)) {
+    if (n + 1 < cap) out[n++] = *c.p;
+    c.p++;
   }
+  out[n] = 0;
+}
 
-  // Next genotype value by the token rule of genotype_token_value, with a
-  // fast path for the one-character tokens 0, 1, 2 and N.
-  double value() {
-    while (p < end && is_blank((unsigned char)*p)) p++;
-    if (p + 1 >= end || is_blank((unsigned char)p[1])) {
-      const char c = p < end ? *p : 0;
-      if (p < end) p++;
-      switch (c) {
-        case '0': return 0.0;
-        case '1': return 1.0;
-        case '2': return 2.0;
-        case 'N': return -1.0;
-        default: {
-          char one[2] = {c, 0};
-          return strtod(one, nullptr);
-        }
-      }
-    }
-    char buf[kTokenBytes];
-    token(buf, kTokenBytes);
-    return genotype_token_value(buf);
-  }
-};
+// Next genotype value of the cursor by the token rule of
+// genotype_token_value.
+double cursor_value(TokenCursor &c) {
+  char buf[kTokenBytes];
+  cursor_token(c, buf, kTokenBytes);
+  return genotype_token_value(buf);
+}
 
 // Splits a line into white-space-separated tokens (pointers into line, which
 // is modified).
@@ -201,7 +182,7 @@ long select_gene_variants(const Settings &settings, const LoadedData &data,
 
 void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunArrays &run,
                          GeneUnderTest &gene) {
-  const long N = data.pheno.pheno_NROW;
+  const long N = data.pheno.pheno_NROW, M = gene.N_SNP;
   FILE *f = fopen(settings.genotype, "r");
   if (f == nullptr) {
     printf("GENE %s Error: Cannot open genotype file '%s'.\n", gene.geneID, settings.genotype);
@@ -212,50 +193,72 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
   const long long file_size = fstat(fileno(f), &st) == 0 ? (long long)st.st_size : 0;
   const long *offset = data.geno.geno_offset;
   const long rows = data.geno.geno_NROW;
-  auto row_end = [&](long r) { return r + 1 < rows ? (long long)offset[r + 1] : file_size; };
+  auto row_start = [&](long j) { return (long long)offset[gene.used_rows[(size_t)j]]; };
+  auto row_end = [&](long j) {
+    const long r = gene.used_rows[(size_t)j];
+    return r + 1 < rows ? (long long)offset[r + 1] : file_size;
+  };
+
+  // The used rows' bytes, one read per run of neighbouring rows.
+  size_t total = 0;
+  for (long j = 0; j < M; j++)
+    if (row_end(j) > row_start(j)) total += (size_t)(row_end(j) - row_start(j));
   std::vector<char> &block = gene.block;
+  if (block.size() < total) block.resize(total);
+  std::vector<TokenCursor> &cursor = gene.cursors;
+  cursor.resize((size_t)M);
+  size_t at = 0;
+  for (long j = 0; j < M;) {
+    long last = j;
+    while (last + 1 < M && gene.used_rows[(size_t)last + 1] == gene.used_rows[(size_t)last] + 1)
+      last++;
+    const long long from = row_start(j);
+    const size_t want = row_end(last) > from ? (size_t)(row_end(last) - from) : 0;
+    fseeko(f, (off_t)from, SEEK_SET);
+    const size_t got = want ? fread(block.data() + at, 1, want, f) : 0;
+    for (; j <= last; j++) {
+      // Each row ends where the next recorded row begins.
+      const size_t b = at + (size_t)(row_start(j) - from);
+      size_t e = at + (row_end(j) > from ? (size_t)(row_end(j) - from) : 0);
+      if (e > at + got) e = at + got;
+      cursor[(size_t)j] = TokenCursor{block.data() + std::min(b, e), block.data() + e};
+    }
+    at += want;
+  }
+  fclose(f);
+
   char token[kIdBytes];
   const bool ext = data.map.EXT_THRESH != 0;
   long n_found = 0;
-  for (long j = 0; j < gene.N_SNP;) {
-    // A run of used rows that follow each other in the file: one read.
-    long last = j;
-    while (last + 1 < gene.N_SNP && gene.used_rows[(size_t)last + 1] == gene.used_rows[(size_t)last] + 1)
-      last++;
-    const long long from = offset[gene.used_rows[(size_t)j]];
-    const long long to = row_end(gene.used_rows[(size_t)last]);
-    const size_t want = to > from ? (size_t)(to - from) : 0;
-    if (block.size() < want) block.resize(want);
-    fseeko(f, (off_t)from, SEEK_SET);
-    const size_t got = want ? fread(block.data(), 1, want, f) : 0;
-    TokenCursor cur{block.data(), block.data() + got};
-    for (; j <= last; j++) {
-      const long row = gene.used_rows[(size_t)j];
-      cur.token(token, kIdBytes);  // identifiers hold at most 255 bytes
-      memcpy(gene.gene_snpID[j], token, strlen(token) + 1);
-      double **x = gene.x;
-      const char *q = cur.p;
-      for (long i = 0; i < N; i++) {
-        // Fast path: one blank, then 0, 1 or 2, then a blank.
-        if (q + 2 < cur.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
-            is_blank(q[2])) {
-          x[i][j] = (double)(q[1] - '0');
-          q += 2;
-        } else {
-          cur.p = q;
-          x[i][j] = cur.value();
-          q = cur.p;
-        }
+  for (long j = 0; j < M; j++) {
+    const long row = gene.used_rows[(size_t)j];
+    cursor_token(cursor[(size_t)j], token, kIdBytes);  // identifiers hold at most 255 bytes
+    memcpy(gene.gene_snpID[j], token, strlen(token) + 1);
+    gene.maf[j] = run.genek_index[row];
+    gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
+    if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
+  }
+  // Subject by subject, one value from each row: x and its copy x0 are
+  // written in memory order.
+  TokenCursor *cur = cursor.data();
+  for (long i = 0; i < N; i++) {
+    double *xi = gene.x[i], *x0i = gene.x0[i];
+    for (long j = 0; j < M; j++) {
+      TokenCursor &c = cur[j];
+      const char *q = c.p;
+      double value;
+      // Fast path: one blank, then 0, 1 or 2, then a blank.
+      if (q + 2 < c.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
+          is_blank(q[2])) {
+        value = (double)(q[1] - '0');
+        c.p = q + 2;
+      } else {
+        value = cursor_value(c);
       }
-      cur.p = q;
-      // The next row starts at its recorded offset.
-      cur.p = block.data() + (row_end(row) - from);
-      gene.maf[j] = run.genek_index[row];
-      gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
-      if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
+      xi[j] = value;
+      x0i[j] = value;
     }
   }
-  fclose(f);
 }
 
 void read_gene_weights(const Settings &settings, const WeightIndex &weights, RunArrays &run,

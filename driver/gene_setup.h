@@ -28,6 +28,12 @@ struct WeightIndex {
   std::unordered_map<std::string, long long> first_line;
 };
 
+// Reading position in a block of genotype rows: [p, end).
+struct TokenCursor {
+  const char *p = nullptr;
+  const char *end = nullptr;
+};
+
 // One gene's state, from its set-up to its result row.
 struct GeneUnderTest {
   long k = 0;                 // position in the gene loop
@@ -46,6 +52,7 @@ struct GeneUnderTest {
   int n_thresh = 0;
   int n_weight = 0;             // K, 0 without weights
   std::vector<char> block;      // genotype rows read for this gene (kept for reuse)
+  std::vector<TokenCursor> cursors;  // one per used row, into block
   double **wt = nullptr;        // [n_weight][N_SNP]
 };
 
@@ -73,7 +80,8 @@ long select_gene_variants(const Settings &settings, const LoadedData &data,
 void read_gene_data(const Settings &settings, const LoadedData &data, const WeightIndex &weights,
                     RunArrays &run, GeneUnderTest &gene);
 
-// Reads the genotypes of the used rows into x, gene_snpID, maf, nobs, thresh.
+// Reads the genotypes of the used rows into x and its copy x0, and
+// gene_snpID, maf, nobs, thresh.
 void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunArrays &run,
                          GeneUnderTest &gene);
 
