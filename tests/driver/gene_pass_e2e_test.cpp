@@ -235,6 +235,8 @@ struct Options {
   double MAF_UB = 0.05;
   int MAC_LB = 1;
   double NA_UB = 1.0;
+  bool weights = false;   // customized test on: a MAX_P column
+  bool resample = false;  // resampling columns
 };
 
 // Probability that the missing genotypes (Binomial(2, 1 - q_j) each) add at
@@ -260,10 +262,17 @@ std::string expected_results(const Fixture &f, bool binary, const Options &o) {
   const size_t N = f.y.size();
   const int nfix = o.model == 1 ? 3 : 2;
   Null nm = fit_null(f, binary);
-  std::string out = o.model == 1 ? "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tT1_MAC\tT1_U\tT1_V\tT1_Z"
-                                   "\tT5_MAC\tT5_U\tT5_V\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
-                                 : "GENE_ID\tT1_P\tT5_P\tVT_P\tSKAT_P\tT1_MAC\tT1_U\tT1_V\tT1_Z"
-                                   "\tT5_MAC\tT5_U\tT5_V\tT5_Z\n";
+  std::string out;
+  if (o.model == 1) {
+    out = "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P";
+    if (o.weights) out += "\tMAX_P";
+    if (o.resample) out += "\tT1_R\tT5_R\tMB_R\tVT_R\tSKAT_R\tEREC_R";
+    out += "\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U\tT5_V\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n";
+  } else {
+    out = "GENE_ID\tT1_P\tT5_P\tVT_P\tSKAT_P";
+    if (o.resample) out += "\tT1_R\tT5_R\tVT_R\tSKAT_R";
+    out += "\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U\tT5_V\tT5_Z\n";
+  }
   // Per genotype row: observed count, sum, missing rate, frequency, monomorphic.
   std::vector<double> nobs(f.snp.size()), gsum(f.snp.size()), narate(f.snp.size()),
       gmaf(f.snp.size());
@@ -293,7 +302,10 @@ std::string expected_results(const Fixture &f, bool binary, const Options &o) {
       for (size_t r = 0; r < f.snp.size(); r++) {
         if (f.snp[r] != map[m].snp) continue;
         bool ok;
-        if (f.map_columns == 2)
+        if (f.map_columns == 4)
+          ok = map[m].maf >= 1e-10 && map[m].maf <= o.MAF_UB && narate[r] <= o.NA_UB &&
+               nobs[r] > 0;
+        else if (f.map_columns == 2)
           ok = narate[r] <= o.NA_UB && gmaf[r] >= 1e-10 && !mono[r] && gmaf[r] <= o.MAF_UB;
         else
           ok = map[m].maf >= 1e-10 && map[m].maf <= o.MAF_UB && narate[r] <= o.NA_UB &&
@@ -383,7 +395,10 @@ std::string expected_results(const Fixture &f, bool binary, const Options &o) {
         tail += "\tNA\tNA\tNA\tNA";
       }
     }
-    out += "\tNA\tNA" + tail + "\n";
+    out += "\tNA\tNA";             // VT_P, SKAT_P
+    if (o.weights) out += "\tNA";    // MAX_P
+    if (o.resample) out += std::string(o.model == 1 ? "\tNA\tNA\tNA\tNA\tNA\tNA" : "\tNA\tNA\tNA\tNA");
+    out += tail + "\n";
   }
   return out;
 }
@@ -409,6 +424,8 @@ TEST_P(GenePassEndToEnd, ResultFileMatchesIndependentComputation) {
   f.map_columns = c.map_columns;
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
+  if (c.opts.weights)
+    put_file(dir, "weights.txt", "GA v01 1 0.5\nGA v02 2 0.5\nGA v03 1 1\nGB v08 3 1\nGE v03 1 1\n");
   ASSERT_EQ(run_quorvex(dir, c.args), 0) << get_file(dir + "/stdout.txt");
   const std::string expected = expected_results(f, c.binary, c.opts);
   // The logistic fit stops at a relative log-likelihood change of 1e-8, so
@@ -419,11 +436,15 @@ TEST_P(GenePassEndToEnd, ResultFileMatchesIndependentComputation) {
   if (!HasFailure()) remove_dir(dir);
 }
 
-Options opt(int model, double maf = 0.05, int mac = 1) {
+Options opt(int model, double maf = 0.05, int mac = 1, double na_ub = 1.0, bool weights = false,
+            bool resample = false) {
   Options o;
   o.model = model;
   o.MAF_UB = maf;
   o.MAC_LB = mac;
+  o.NA_UB = na_ub;
+  o.weights = weights;
+  o.resample = resample;
   return o;
 }
 
@@ -440,13 +461,128 @@ const Case kCases[] = {
     {"QuantOneCovariateRecessive", false, 1, 3, opt(3), "-recessive"},
     {"TwoColumnMappingBinary", true, 2, 2, opt(1, 0.2), "-MAF 0.2"},
     {"TwoColumnMappingQuant", false, 1, 2, opt(1, 0.2), "-MAF 0.2"},
-    {"MacBoundFlagsGenes", true, 2, 3, opt(1, 0.05, 3), "-MAC 3"},
+    {"MacBoundFlagsGenes", true, 2, 3, opt(1, 0.05, 5), "-MAC 5"},
     {"MacBoundZero", false, 2, 3, opt(1, 0.05, 0), "-MAC 0"},
+    {"FourColumnMappingBinary", true, 2, 4, opt(1), ""},
+    {"FourColumnMappingQuantRecessive", false, 2, 4, opt(3), "-recessive"},
+    {"CallRateBound", true, 2, 3, opt(1, 0.05, 1, 1.0 - 0.95), "-CR 0.95"},
+    {"WeightFileAddsMaxColumn", true, 2, 3, opt(1, 0.05, 1, 1.0, true), "-wfile weights.txt"},
+    {"ResamplingColumns", false, 2, 3, opt(1, 0.05, 1, 1.0, false, true), "-resample 1000"},
+    {"ResamplingWeightsQuantNoCovariates", false, 0, 3, opt(1, 0.05, 1, 1.0, true, true),
+     "-resample 1000 -wfile weights.txt"},
+    {"ResamplingDominant", true, 2, 3, opt(2, 0.05, 1, 1.0, false, true),
+     "-dominant -resample 1000"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GenePassEndToEnd, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case> &info) {
                            return std::string(info.param.name);
                          });
+
+}  // namespace
+
+namespace {
+
+// Standard output from the data summary on, with the two time lines masked.
+std::string testing_phase(const std::string &out) {
+  size_t at = out.find("\nDATA SUMMARY:");
+  std::string tail = at == std::string::npos ? out : out.substr(at);
+  std::string masked;
+  std::vector<std::string> lines = split(tail, '\n');
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();  // after the last newline
+  for (const std::string &line : lines) {
+    if (line.rfind("              ", 0) == 0 && line.size() > 20)
+      masked += "              <time>\n";
+    else
+      masked += line + "\n";
+  }
+  return masked;
+}
+
+TEST(GenePassOutput, WarningsOnStandardOutputAndInTheMessageLog) {
+  Fixture f = base_fixture(true, 2);
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  put_file(dir, "msg.log", "left over\n");
+  ASSERT_EQ(run_quorvex(dir, "-MAC 5 -msglog msg.log"), 0);
+  // Observed minor alleles within the bound: GA 9 (T1 set 4, so its T1 row
+  // is zeroed), GB 4 (below the bound: skipped), GE 6 (no T1 variant).
+  const std::string warnings =
+      "GENE GA Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
+      "cannot be calculated.\n"
+      "GENE GB Warning: All SNP MAFs >0.050000 or call rate <0.000000 or minor allele count "
+      "<5, so p-values are not calculated.\n"
+      "GENE GE Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
+      "cannot be calculated.\n";
+  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+            "\nDATA SUMMARY:\n#GENE = 5\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 2\n"
+            "\n*---------------- START QUORVEX TEST ----------------*\n"
+            "              <time>\n\n" +
+                warnings +
+                "\n*----------------- END QUORVEX TEST -----------------*\n"
+                "              <time>\n");
+  EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
+  EXPECT_EQ(split(get_file(dir + "/rare.out"), '\n').size(), 4u);  // header, GA, GE, end
+  if (!HasFailure()) remove_dir(dir);
+}
+
+TEST(GenePassOutput, NoRareWritesNoResultFileAndEndsNormally) {
+  Fixture f = base_fixture(false, 1);
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  ASSERT_EQ(run_quorvex(dir, "-noRare -msglog m.log"), 0);
+  EXPECT_FALSE(file_exists(dir + "/rare.out"));
+  EXPECT_EQ(get_file(dir + "/m.log"), "");
+  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+            "\nDATA SUMMARY:\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 1\n"
+            "\n*---------------- START QUORVEX TEST ----------------*\n"
+            "              <time>\n\n"
+            "\n*----------------- END QUORVEX TEST -----------------*\n"
+            "              <time>\n");
+  if (!HasFailure()) remove_dir(dir);
+}
+
+TEST(GenePassOutput, AllZeroBinaryTraitStopsBeforeTesting) {
+  Fixture f = base_fixture(true, 2);
+  for (double &y : f.y) y = 0;
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  ASSERT_EQ(run_quorvex(dir, ""), 1);
+  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+            "\nDATA SUMMARY:\n#GENE = 5\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 2\n"
+            "\nError: All subjects have the same value of the binary trait, so the null model "
+            "cannot be fitted.\n"
+            "\nQUORVEX was stopped due to error(s) listed above.\n\n");
+  EXPECT_FALSE(file_exists(dir + "/rare.out"));
+  if (!HasFailure()) remove_dir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Four subjects, trait 1 0 0 1 without covariates, one variant carried by
+// subject 0 at frequency 0.005: ybar = 1/2, v = 1/4, centerY = +-1/2. The T1
+// score S = (1, 0, 0, 0) has U = 1/2 and V = sum v S^2 - (sum v S)^2 / sum v
+// = 1/4 - 1/16 = 3/16, so Z = (1/2) / sqrt(3/16) = 2/sqrt(3) and
+// p = erfc(sqrt(2/3)) = 0.24821; MB is S times w = 1/sqrt(0.005 * 0.995):
+// U = w/2 = 7.088812050, V = 3 w^2 / 16 = 37.68844221, the same Z.
+TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
+  const std::string dir = scratch_dir();
+  put_file(dir, "pheno.txt", "a\t1\nb\t0\nc\t0\nd\t1\n");
+  put_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
+  put_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
+  ASSERT_EQ(run_quorvex(dir, ""), 0);
+  expect_same_results(
+      get_file(dir + "/rare.out"),
+      "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U\tT5_V"
+      "\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
+      "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\tNA\tNA"
+      "\t1\t5.000000000E-01\t1.875000000E-01\t1.1547E+00"
+      "\t1\t5.000000000E-01\t1.875000000E-01\t1.1547E+00"
+      "\t1\t7.088812050E+00\t3.768844221E+01\t1.1547E+00\n",
+      tol::kClose);
+  if (!HasFailure()) remove_dir(dir);
+}
 
 }  // namespace
