@@ -10,6 +10,11 @@ extern long gix, giy, giz;  // initial values 4567, 6789, 8901
 // Sets gix, giy, giz back to 4567, 6789, 8901.
 void reset_runifC3();
 
+// One step of Wichmann and Hill (1982), AS 183, on the three seeds given:
+// advances them and returns a uniform double in [0, 1). Shared by this
+// generator and the permutation generator, which keeps its own seeds.
+double wichmann_hill_next(long *ix, long *iy, long *iz);
+
 // A uniform double in [0, 1); advances gix, giy, giz.
 double runifC3();
 

@@ -35,6 +35,23 @@ double loglik(int N, int D, const double *y, double **x, const double *b) {
 
 }  // namespace
 
+// Logistic mean e / (1 + e) and variance e / (1 + e)^2 with e = exp(eta).
+// Where exp(eta) overflows (eta above log(DBL_MAX), about 709.78) both would
+// be inf / inf; they are then evaluated as 1 / (1 + t) and t / (1 + t)^2
+// with t = exp(-eta), which stay finite. Every eta at which exp is finite
+// keeps the formulas in e.
+void logistic_moments(double eta, double *mu, double *v) {
+  double e = std::exp(eta);
+  if (std::isinf(e)) {
+    double t = std::exp(-eta);
+    *mu = 1.0 / (1.0 + t);
+    *v = t / ((1.0 + t) * (1.0 + t));
+    return;
+  }
+  *mu = e / (1.0 + e);
+  *v = e / ((1.0 + e) * (1.0 + e));
+}
+
 // Newton-Raphson on the Bernoulli log-likelihood, starting from the logit of
 // the trait mean for the intercept and 0 for the other coefficients. A step
 // that lowers the log-likelihood is halved up to 15 times; the fit stops
@@ -60,9 +77,9 @@ void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1) {
       for (int k = 0; k < D; k++) I[j][k] = 0.0;
     }
     for (int i = 0; i < N; i++) {
-      double e = std::exp(linear_predictor(x[i], vbeta1, D));
-      double centerY = y[i] - e / (1.0 + e);
-      double v = e / ((1.0 + e) * (1.0 + e));
+      double mu, v;
+      logistic_moments(linear_predictor(x[i], vbeta1, D), &mu, &v);
+      double centerY = y[i] - mu;
       for (int j = 0; j < D; j++) {
         U[j] += centerY * x[i][j];
         for (int k = 0; k < D; k++) I[j][k] += v * x[i][j] * x[i][k];

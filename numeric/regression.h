@@ -13,6 +13,11 @@ void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1);
 // equations, written into vbeta[0..P-1].
 void linearMLE(int N, int P, double *y, double **x, double *vbeta);
 
+// Logistic mean e / (1 + e) and variance e / (1 + e)^2 of a linear
+// predictor eta, e = exp(eta); where exp(eta) overflows they are evaluated
+// through exp(-eta), so they stay finite. Every finite e keeps these formulas.
+void logistic_moments(double eta, double *mu, double *v);
+
 // Mean of x[nl..nh].
 double mean(double *x, long nl, long nh);
 

@@ -22,23 +22,29 @@ struct AlleleSums {
   int N5_count = 0;
 };
 
-// Frequency pass shared by the three scorers, for variant j: the observed
-// allele sum and twice the observed count, q[j], and the variant's share of
-// the allele sums. Returns whether the variant is usable (observed at least
-// once and within MAF_UB). A variant without an observed genotype has no
-// frequency (0/0); it is given q = 1, so that nothing is imputed for it, and
-// counted with the unusable variants.
-bool frequency_pass(int N, double **x, int j, double MAF_UB, const double *maf, double *q,
-                    AlleleSums *sums, double *p_hat_num_out, double *p_hat_den_out) {
-  double p_hat_num = 0.0, p_hat_den = 0.0;
+// Observed allele sum p_hat_num[j] and twice the observed count
+// p_hat_den[j] of every variant, in one row-major sweep (each variant's sums
+// still run over the subjects in ascending order).
+void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den) {
+  for (int j = 0; j < N_SNP; j++) p_hat_num[j] = p_hat_den[j] = 0.0;
   for (int i = 0; i < N; i++) {
-    if (x[i][j] >= 0) {
-      p_hat_num += x[i][j];
-      p_hat_den += 2.0;
+    const double *xi = x[i];
+    for (int j = 0; j < N_SNP; j++) {
+      if (xi[j] >= 0) {
+        p_hat_num[j] += xi[j];
+        p_hat_den[j] += 2.0;
+      }
     }
   }
-  *p_hat_num_out = p_hat_num;
-  *p_hat_den_out = p_hat_den;
+}
+
+// Frequency step shared by the three scorers, for variant j in order: q[j]
+// and the variant's share of the allele sums. Returns whether the variant is
+// usable (observed at least once and within MAF_UB). A variant without an
+// observed genotype has no frequency (0/0); it is given q = 1, so that
+// nothing is imputed for it, and counted with the unusable variants.
+bool frequency_step(int j, double p_hat_num, double p_hat_den, double MAF_UB, const double *maf,
+                    double *q, AlleleSums *sums) {
   if (p_hat_den == 0.0) {
     q[j] = 1.0;
     sums->N5_count += 1;
@@ -53,6 +59,23 @@ bool frequency_pass(int N, double **x, int j, double MAF_UB, const double *maf, 
   if (maf[j] < kT1Bound) sums->minor_allele_T1 += p_hat_num;
   if (maf[j] < kT5Bound) sums->minor_allele_T5 += p_hat_num;
   return true;
+}
+
+// The common first pass of the dominant and recessive scorers; observed[j]
+// tells whether variant j has an observed genotype.
+AlleleSums first_pass(int N, int N_SNP, double **x, double MAF_UB, const double *maf, double *q,
+                      int *observed) {
+  double *p_hat_num = dvector(0, N_SNP - 1);
+  double *p_hat_den = dvector(0, N_SNP - 1);
+  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den);
+  AlleleSums sums;
+  for (int j = 0; j < N_SNP; j++) {
+    frequency_step(j, p_hat_num[j], p_hat_den[j], MAF_UB, maf, q, &sums);
+    observed[j] = p_hat_den[j] > 0.0 ? 1 : 0;
+  }
+  free_dvector(p_hat_den, 0, N_SNP - 1);
+  free_dvector(p_hat_num, 0, N_SNP - 1);
+  return sums;
 }
 
 // A gene has no usable burden when no variant is usable or when its observed
@@ -70,24 +93,28 @@ void zero_row(double *row, int N) {
 void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
           int *flag, int maf_flag, double *q) {
   double **wt0 = dmatrix(0, 2, 0, N_SNP - 1);
+  double *p_hat_num = dvector(0, N_SNP - 1);
+  double *p_hat_den = dvector(0, N_SNP - 1);
+  double *imputed = dvector(0, N_SNP - 1);
+  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den);
   AlleleSums sums;
   for (int j = 0; j < N_SNP; j++) {
-    double p_hat_num, p_hat_den;
-    bool usable = frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
-    // Mean imputation of every variant, before its frequency is looked at;
-    // a variant never observed gets 0.
-    double imputed = p_hat_den > 0.0 ? 2.0 * p_hat_num / p_hat_den : 0.0;
-    for (int i = 0; i < N; i++)
-      if (x[i][j] < 0) x[i][j] = imputed;
+    bool usable = frequency_step(j, p_hat_num[j], p_hat_den[j], MAF_UB, maf, q, &sums);
+    // Every variant's missing genotypes get its mean observed genotype, also
+    // above the bound; a variant never observed gets 0.
+    imputed[j] = p_hat_den[j] > 0.0 ? 2.0 * p_hat_num[j] / p_hat_den[j] : 0.0;
     if (!usable) {
       wt0[0][j] = wt0[1][j] = wt0[2][j] = 0.0;
       continue;
     }
     wt0[0][j] = maf[j] < kT1Bound ? 1.0 : 0.0;
     wt0[1][j] = maf[j] < kT5Bound ? 1.0 : 0.0;
-    double p = maf_flag == 1 ? (p_hat_num + 1.0) / (p_hat_den + 2.0) : maf[j];
+    double p = maf_flag == 1 ? (p_hat_num[j] + 1.0) / (p_hat_den[j] + 2.0) : maf[j];
     wt0[2][j] = 1.0 / std::sqrt(p * (1.0 - p));
   }
+  for (int i = 0; i < N; i++)
+    for (int j = 0; j < N_SNP; j++)
+      if (x[i][j] < 0) x[i][j] = imputed[j];
 
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;
@@ -96,26 +123,29 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
       for (int j = 0; j < N_SNP; j++) wt0[0][j] = 0.0;
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T5)
       for (int j = 0; j < N_SNP; j++) wt0[1][j] = 0.0;
-    for (int k = 0; k < 3; k++) {
-      for (int i = 0; i < N; i++) {
-        double s = 0.0;
-        for (int j = 0; j < N_SNP; j++) s += wt0[k][j] * x[i][j];
-        S[k][i] = s;
+    for (int i = 0; i < N; i++) {
+      const double *xi = x[i];
+      double s0 = 0.0, s1 = 0.0, s2 = 0.0;
+      for (int j = 0; j < N_SNP; j++) {
+        s0 += wt0[0][j] * xi[j];
+        s1 += wt0[1][j] * xi[j];
+        s2 += wt0[2][j] * xi[j];
       }
+      S[0][i] = s0;
+      S[1][i] = s1;
+      S[2][i] = s2;
     }
   }
+  free_dvector(imputed, 0, N_SNP - 1);
+  free_dvector(p_hat_den, 0, N_SNP - 1);
+  free_dvector(p_hat_num, 0, N_SNP - 1);
   free_dmatrix(wt0, 0, 2, 0, N_SNP - 1);
 }
 
 void getS_CMC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
               int *flag, double *q) {
   int *observed = ivector(0, N_SNP - 1);
-  AlleleSums sums;
-  for (int j = 0; j < N_SNP; j++) {
-    double p_hat_num, p_hat_den;
-    frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
-    observed[j] = p_hat_den > 0.0 ? 1 : 0;
-  }
+  AlleleSums sums = first_pass(N, N_SNP, x, MAF_UB, maf, q, observed);
 
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;
@@ -194,12 +224,7 @@ double recessive_score(int N_SNP, double **x, int i, const double *maf, double *
 void getS_REC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, double *maf,
               int *flag, double *q) {
   int *observed = ivector(0, N_SNP - 1);
-  AlleleSums sums;
-  for (int j = 0; j < N_SNP; j++) {
-    double p_hat_num, p_hat_den;
-    frequency_pass(N, x, j, MAF_UB, maf, q, &sums, &p_hat_num, &p_hat_den);
-    observed[j] = p_hat_den > 0.0 ? 1 : 0;
-  }
+  AlleleSums sums = first_pass(N, N_SNP, x, MAF_UB, maf, q, observed);
 
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;

@@ -14,23 +14,6 @@ double linear_predictor(int D, const double *gamma, const double *zi) {
   return eta;
 }
 
-// Logistic mean mu = e / (1 + e) and variance mu (1 - mu) = e / (1 + e)^2
-// with e = exp(eta). Where exp(eta) overflows (eta above log(DBL_MAX), about
-// 709.78) the same quantities are evaluated as 1 / (1 + t) and
-// t / (1 + t)^2 with t = exp(-eta), which stay finite; every eta at which exp
-// is finite keeps the formulas in e.
-void logistic_moments(double eta, double *mu, double *var) {
-  double e = std::exp(eta);
-  if (std::isinf(e)) {
-    double t = std::exp(-eta);
-    *mu = 1.0 / (1.0 + t);
-    *var = t / ((1.0 + t) * (1.0 + t));
-    return;
-  }
-  *mu = e / (1.0 + e);
-  *var = e / ((1.0 + e) * (1.0 + e));
-}
-
 // Copies the 0-based D x D matrix A into a 1-based one, inverts it with
 // invv and copies the inverse into the 0-based Iz.
 void invert_into(int D, double **A, double **Iz) {

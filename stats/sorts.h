@@ -8,8 +8,9 @@
 // rows with equal keys in their input order and move the companion arrays
 // (index 0..N-1) with their row. Only pointers and values are moved; the
 // strings themselves are not touched. The result is exactly that of the
-// stable neighbour-exchange sort, obtained in O(N log N) by a stable merge
-// sort of row indices followed by one permutation of every array.
+// stable neighbour-exchange sort, obtained in O(N log N): the rows are
+// grouped by key, the distinct keys sorted, the rows placed by a counting
+// sort of key ranks (file order within a key) and every array permuted once.
 
 void StringSort_map(int N, char **stringArray1, char **stringArray2);
 void StringSort_map2(int N, char **stringArray1, char **stringArray2, double *numericArray);

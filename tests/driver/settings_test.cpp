@@ -55,8 +55,8 @@ struct ReportCase {
   std::function<void(const Settings &)> check;
 };
 
-std::string run_load_options(const std::vector<std::string> &args, Settings *s) {
-  std::vector<std::string> store = args;
+// store holds the argument texts, at which the file-name settings point.
+std::string run_load_options(std::vector<std::string> &store, Settings *s) {
   std::vector<char *> argv;
   static char program[] = "quorvex";
   argv.push_back(program);
@@ -64,11 +64,7 @@ std::string run_load_options(const std::vector<std::string> &args, Settings *s) 
   argv.push_back(nullptr);
   testing::internal::CaptureStdout();
   load_options(static_cast<int>(store.size()) + 1, argv.data(), s);
-  std::string out = testing::internal::GetCapturedStdout();
-  // The file-name settings point into the argument texts; keep them for
-  // the checks by leaking the (small) store.
-  new std::vector<std::string>(std::move(store));
-  return out;
+  return testing::internal::GetCapturedStdout();
 }
 
 const std::string kAllDefaults =
@@ -250,7 +246,8 @@ TEST_P(SettingsReport, PrintsExactlyTheExpectedReport) {
   const ReportCase c = report_cases()[GetParam()];
   SCOPED_TRACE(c.name);
   Settings s;
-  std::string out = run_load_options(c.args, &s);
+  std::vector<std::string> store = c.args;
+  std::string out = run_load_options(store, &s);
   EXPECT_EQ(out, c.report);
   c.check(s);
 }

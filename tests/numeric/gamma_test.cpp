@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <ostream>
+#include <string>
 
 #include "tests/support/tolerances.h"
 

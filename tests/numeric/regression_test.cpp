@@ -153,6 +153,32 @@ TEST(Logistic, SeparatedDataWarnsOnceAfterTheLastStep) {
   }
 }
 
+// A covariate with one outlying value at a case: the first Newton steps put
+// that subject's linear predictor above log(DBL_MAX) (about 709.78), where
+// exp(eta) overflows and e / (1 + e) would be inf / inf. Its mean and
+// variance are then taken through exp(-eta) (1 and about 0), so the data,
+// which are not separated, get their maximum-likelihood fit instead of a
+// NaN information matrix that ends the run; at the fit the score equations
+// X'(y - mu) = 0 hold.
+TEST(Logistic, OverflowingLinearPredictorStillConverges) {
+  std::vector<double> yv = {1, 1, 0, 1, 0, 0, 1};
+  std::vector<double> t = {10000, 1.5, 3.5, 9.2, 2.1, 2.7, 5.9};
+  Design d(yv, {t});
+  double beta[2];
+  testing::internal::CaptureStdout();
+  logisticReg_v0(d.N, d.D, d.y, d.x, beta);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_GT(beta[0] + beta[1] * t[0], std::log(1.7976931348623157e308));
+  for (int j = 0; j < d.D; j++) {
+    double u = 0.0;
+    for (int i = 0; i < d.N; i++) {
+      double eta = beta[0] + beta[1] * t[i];
+      u += (yv[i] - 1.0 / (1.0 + std::exp(-eta))) * d.x[i][j];
+    }
+    EXPECT_NEAR(u, 0.0, tol::kClose) << "column " << j;
+  }
+}
+
 const char kSigmatrix[] =
     "^Numerical Recipes run-time error\\.\\.\\.\nSigmatrix in ludcmp\n"
     "\\.\\.\\.now exiting to system\\.\\.\\.\n$";
