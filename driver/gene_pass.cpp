@@ -10,8 +10,7 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
 
   GenotypeIndex index;
   build_genotype_index(data, index);
-  WeightIndex weights;
-  if (settings.mwf) build_weight_index(settings.wfile, weights);
+  WeightIndex weights;  // built by the first gene that reads weights
   if (data.map.EXT_THRESH)
     for (long r = 0; r < data.geno.geno_NROW; r++) data.map.thresh_index[r] = 0;
 

@@ -83,13 +83,8 @@ void build_genotype_index(const LoadedData &data, GenotypeIndex &index) {
                    [ids](long a, long b) { return strcmp(ids[a], ids[b]) < 0; });
 }
 
-void build_weight_index(const char *wfile, WeightIndex &index) {
+void build_weight_index(FILE *f, WeightIndex &index) {
   index.first_line.clear();
-  FILE *f = fopen(wfile, "r");
-  if (f == nullptr) {
-    printf("fail\nError: Cannot open weight file '%s'.\n", wfile);
-    kill_QUORVEX();
-  }
   char *line = nullptr;
   size_t cap = 0;
   ssize_t got;
@@ -107,7 +102,7 @@ void build_weight_index(const char *wfile, WeightIndex &index) {
     offset += got;
   }
   free(line);
-  fclose(f);
+  index.built = true;
 }
 
 long select_gene_variants(const Settings &settings, const LoadedData &data,
@@ -261,7 +256,7 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
   }
 }
 
-void read_gene_weights(const Settings &settings, const WeightIndex &weights, RunArrays &run,
+void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays &run,
                        GeneUnderTest &gene) {
   gene.n_weight = 0;
   FILE *f = fopen(settings.wfile, "r");
@@ -269,6 +264,7 @@ void read_gene_weights(const Settings &settings, const WeightIndex &weights, Run
     printf("fail\nError: Cannot open weight file '%s'.\n", settings.wfile);
     kill_QUORVEX();
   }
+  if (!weights.built) build_weight_index(f, weights);
   auto it = weights.first_line.find(gene.geneID);
   if (it == weights.first_line.end()) {
     fclose(f);
@@ -321,7 +317,7 @@ void read_gene_weights(const Settings &settings, const WeightIndex &weights, Run
   gene.n_weight = K;
 }
 
-void read_gene_data(const Settings &settings, const LoadedData &data, const WeightIndex &weights,
+void read_gene_data(const Settings &settings, const LoadedData &data, WeightIndex &weights,
                     RunArrays &run, GeneUnderTest &gene) {
   const long N = data.pheno.pheno_NROW, M = gene.N_SNP;
   gene.gene_snpID = new char *[(size_t)M];

@@ -23,8 +23,10 @@ struct GenotypeIndex {
   char **ids = nullptr;  // the loader's geno_snpID
 };
 
-// Where each gene identifier's first run of lines begins in the weight file.
+// Where each gene identifier's first run of lines begins in the weight file;
+// built by the first gene that reads weights.
 struct WeightIndex {
+  bool built = false;
   std::unordered_map<std::string, long long> first_line;
 };
 
@@ -63,8 +65,8 @@ void build_genotype_index(const LoadedData &data, GenotypeIndex &index);
 template <class Accept>
 long find_genotype_row(const GenotypeIndex &index, const char *id, Accept accept);
 
-// One pass over the weight file; stops the run when it cannot be opened.
-void build_weight_index(const char *wfile, WeightIndex &index);
+// One pass over the open weight file f (left at its end).
+void build_weight_index(FILE *f, WeightIndex &index);
 
 // Walks the mapping rows of the next gene from map_index (advanced past
 // them): resets the entries of genek_index (and of the loader's thresh_index)
@@ -77,7 +79,7 @@ long select_gene_variants(const Settings &settings, const LoadedData &data,
 
 // Allocates the gene's arrays and reads the used rows' genotypes; with the
 // customized test on, also the gene's weights.
-void read_gene_data(const Settings &settings, const LoadedData &data, const WeightIndex &weights,
+void read_gene_data(const Settings &settings, const LoadedData &data, WeightIndex &weights,
                     RunArrays &run, GeneUnderTest &gene);
 
 // Reads the genotypes of the used rows into x and its copy x0, and
@@ -85,8 +87,9 @@ void read_gene_data(const Settings &settings, const LoadedData &data, const Weig
 void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunArrays &run,
                          GeneUnderTest &gene);
 
-// Reads the gene's weights into wt and n_weight.
-void read_gene_weights(const Settings &settings, const WeightIndex &weights, RunArrays &run,
+// Reads the gene's weights into wt and n_weight (opening the weight file,
+// which stops the run when it cannot be opened).
+void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays &run,
                        GeneUnderTest &gene);
 
 // Releases the gene's arrays (its genek_index entries are reset when the next

@@ -310,7 +310,6 @@ struct WeightFixture {
     s = default_settings();
     s.wfile = path.c_str();
     s.mwf = 1;
-    build_weight_index(s.wfile, index);
     run.buffer_weight = buffer.data();
     strcpy(gene.geneID, geneID);
     gene.N_SNP = (long)snps.size();
@@ -374,6 +373,24 @@ INSTANTIATE_TEST_SUITE_P(Files, GeneWeights, ::testing::ValuesIn(kWeights),
                            return std::string(info.param.name);
                          });
 
+TEST(GeneWeights, OneIndexServesEveryGene) {
+  WeightFixture f("G2 s1 5 6\nG1 s1 1\nG1 s2 2\nG2 s2 7 8\n", "G1", {"s1", "s2"});
+  read_gene_weights(f.s, f.index, f.run, f.gene);
+  EXPECT_TRUE(f.index.built);
+  ASSERT_EQ(f.gene.n_weight, 1);
+  EXPECT_EQ(f.gene.wt[0][0], 1);
+  EXPECT_EQ(f.gene.wt[0][1], 2);
+  free_dmatrix(f.gene.wt, 0, 0, 0, 1);
+  f.gene.wt = nullptr;
+  strcpy(f.gene.geneID, "G2");
+  read_gene_weights(f.s, f.index, f.run, f.gene);  // first run of G2 only: s1
+  ASSERT_EQ(f.gene.n_weight, 2);
+  EXPECT_EQ(f.gene.wt[0][0], 5);
+  EXPECT_EQ(f.gene.wt[1][0], 6);
+  EXPECT_EQ(f.gene.wt[0][1], 0);
+  EXPECT_EQ(f.gene.wt[1][1], 0);
+}
+
 TEST(GeneWeights, HundredAndOneWeightsAccepted) {
   std::string line = "G1 s1";
   for (int w = 0; w < 101; w++) line += " " + std::to_string(w);
@@ -435,8 +452,14 @@ TEST(GeneWeightsDeathTest, UnopenableWeightFileStops) {
       {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
+        Settings s;
+        set_defaults(&s);
+        s.wfile = "/nonexistent/w.txt";
+        s.mwf = 1;
         WeightIndex index;
-        build_weight_index("/nonexistent/w.txt", index);
+        RunArrays run;
+        GeneUnderTest gene;
+        read_gene_weights(s, index, run, gene);
       },
       ::testing::ExitedWithCode(1),
       "^fail\nError: Cannot open weight file '/nonexistent/w.txt'.\n\nQUORVEX was stopped");
