@@ -60,9 +60,10 @@ inline double cube(double x) { return x * x * x; }
 inline double exp1(double x) { return x < -50.0 ? 0.0 : std::exp(x); }
 
 // ln(1 + x) when first, else ln(1 + x) - x; for |x| <= 0.1 by the series in
-// y = x / (2 + x), ln(1 + x) = 2 (y + y^3/3 + y^5/5 + ...).
+// y = x / (2 + x), ln(1 + x) = 2 (y + y^3/3 + y^5/5 + ...). An x that is not
+// a number takes the direct branch: in the series s would never stop changing.
 double log1(double x, BOOL first) {
-  if (std::fabs(x) > 0.1) return first ? std::log(1.0 + x) : (std::log(1.0 + x) - x);
+  if (!(std::fabs(x) <= 0.1)) return first ? std::log(1.0 + x) : (std::log(1.0 + x) - x);
   double y = x / (2.0 + x);
   double term = 2.0 * cube(y);
   double k = 3.0;

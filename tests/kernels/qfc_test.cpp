@@ -15,6 +15,7 @@
 #include <gsl/gsl_sf_gamma.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
@@ -433,6 +434,35 @@ TEST(Qfc, WeightsThatAreNotNumbersAreFault3) {
   QfcOut o = run_qfc(central({nan, nan}), 1.0);
   EXPECT_EQ(o.ifault, 3);
   EXPECT_EQ(o.res, -1.0);
+}
+
+// A weight, non-centrality or normal coefficient that is not a number (or an
+// infinite weight) among ordinary terms must end the call with a fault, not
+// leave it computing forever. The call runs in a child process under an
+// alarm, so a call that never returns fails the test instead of hanging it.
+// Exits with 0 when every call gave fault 1 with result -1.
+void call_qfc_with_values_that_are_not_numbers() {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<QfcIn> cases = {
+      central({nan, 1.0}),
+      central({0.5, inf}),
+      central({-inf, 2.0}),
+      QfcIn{{1.0, 2.0}, {1, 1}, {nan, 0.0}, 0.0},
+      QfcIn{{1.0, 2.0}, {1, 1}, {0.0, 0.0}, nan},
+  };
+  alarm(20);
+  bool ok = true;
+  for (const QfcIn &in : cases) {
+    QfcOut o = run_qfc(in, 1.0);
+    ok = ok && o.ifault == 1 && o.res == -1.0 && o.trace[6] > 0.0;
+  }
+  std::_Exit(ok ? 0 : 1);
+}
+
+TEST(QfcDeathTest, ValuesThatAreNotNumbersAmongOrdinaryTermsEndWithAFault) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(call_qfc_with_values_that_are_not_numbers(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Qfc, NegativeNumberOfTermsIsFault3) {

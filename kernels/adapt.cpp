@@ -1,0 +1,481 @@
+#include "kernels/adapt.h"
+
+#include <cmath>
+
+// Subregion-adaptive cubature (Genz and Malik 1980, Genz's degree-7 fully
+// symmetric rule with three null rules). Positions in the comments are
+// 1-based, as in the storage layout; the code indexes 0-based arrays.
+
+namespace {
+
+const int kNumNull = 4;  // basic rule plus three comparison rules
+
+// Rule parameters, recomputed by every bsinit_ call.
+double lam1, lam2, lam3, lamp, rulcon;
+int rulpts[6];
+
+// Storage partition and sizes of the current integration.
+int lenrul, rulcls, mxrgns, sbrgns;
+int inerrs, invals, inptrs, inlwrs, inuprs, inmshs, inwgts, inpnts, inlowr, inuppr, inwdth,
+    inmesh, inwork;
+
+// State of the adaptive loop; divaxn carries over into continuation calls.
+int divaxn, funcls, rgncls, nwrgns, top, difcls;
+
+// rgncls * (m + 1) / m truncated, without integer overflow.
+int grow_count(int count, double m) {
+  const long long mi = static_cast<long long>(m);
+  return static_cast<int>(static_cast<long long>(count) * (mi + 1) / mi);
+}
+
+// The adaptive loop on the partitioned storage (all arrays 0-based views of
+// their blocks; region r's corner on axis i at lowers[(r-1)*ndim + i-1]).
+void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+             double *relreq, double *fabsest, double *finest, int *sbrgns_, int *mxrgns_,
+             int *rulcls_, int *lenrul_, double *errors, double *values, double *pontrs,
+             double *lowers, double *uppers, double *meshes, double *weghts, double *points,
+             double *lower, double *upper, double *width, double *mesh, double *work,
+             int *inform__) {
+  const int nd = *ndim;
+  double *center = work;
+  double *scratch = work + nd;
+  *inform__ = 2;
+  funcls = 0;
+  bsinit_(ndim, weghts, lenrul_, points);
+  if (*mincls >= 0) {
+    // Fresh start: the whole cube, its mesh refined while the minimum count
+    // allows, then split into one region per mesh cell if the store holds them.
+    *sbrgns_ = 0;
+    pontrs[0] = 0.0;  // no stale region number may look like the heap's top
+    for (int i = 0; i < nd; i++) {
+      lower[i] = 0.0;
+      mesh[i] = 1.0;
+      width[i] = 1.0 / (2.0 * mesh[i]);
+      upper[i] = 1.0;
+    }
+    divaxn = 0;
+    rgncls = *rulcls_;
+    nwrgns = 1;
+    for (;;) {
+      differ_(ndim, lower, upper, width, center, scratch, functn, &divaxn, &difcls);
+      funcls += difcls;
+      const double m = mesh[divaxn - 1];
+      if (static_cast<long long>(funcls) + grow_count(rgncls, m) > *mincls) break;
+      rgncls = grow_count(rgncls, m);
+      nwrgns = grow_count(nwrgns, m);
+      mesh[divaxn - 1] = m + 1.0;
+      width[divaxn - 1] = 1.0 / (2.0 * mesh[divaxn - 1]);
+    }
+    const bool split = nwrgns <= *mxrgns_;
+    if (split) {
+      for (int i = 0; i < nd; i++) {
+        upper[i] = lower[i] + 2.0 * width[i];
+        mesh[i] = 1.0;
+      }
+    }
+    for (;;) {
+      ++*sbrgns_;
+      const int r = *sbrgns_;
+      basrul_(ndim, lower, upper, width, functn, weghts, lenrul_, points, center, scratch,
+              &errors[r - 1], &values[r - 1]);
+      trestr_(sbrgns_, sbrgns_, pontrs, errors);
+      for (int i = 0; i < nd; i++) {
+        lowers[(r - 1) * nd + i] = lower[i];
+        uppers[(r - 1) * nd + i] = upper[i];
+        meshes[(r - 1) * nd + i] = mesh[i];
+      }
+      bool more = false;
+      for (int i = 0; i < nd; i++) {
+        lower[i] = upper[i];
+        upper[i] = lower[i] + 2.0 * width[i];
+        if (lower[i] + width[i] < 1.0) {
+          more = true;
+          break;
+        }
+        lower[i] = 0.0;
+        upper[i] = lower[i] + 2.0 * width[i];
+      }
+      if (!more) break;
+    }
+    // Count what was evaluated: one rule application per region, or the
+    // whole mesh of the single region kept when the store is too small.
+    funcls += split ? *sbrgns_ * *rulcls_ : rgncls;
+  }
+  for (;;) {
+    // Termination test on sums taken afresh in region order.
+    *finest = 0.0;
+    *fabsest = 0.0;
+    for (int i = 0; i < *sbrgns_; i++) {
+      *finest += values[i];
+      *fabsest += errors[i];
+    }
+    if (*fabsest <= std::fmax(*fabsreq, *relreq * std::fabs(*finest)) && funcls >= *mincls) {
+      *inform__ = 0;
+      break;
+    }
+    // The region of largest error, its division axis and the cost of
+    // applying the rule to its two halves (or to its refined mesh).
+    top = static_cast<int>(pontrs[0]);
+    long long cls = *rulcls_;
+    for (int i = 0; i < nd; i++) {
+      lower[i] = lowers[(top - 1) * nd + i];
+      upper[i] = uppers[(top - 1) * nd + i];
+      mesh[i] = meshes[(top - 1) * nd + i];
+      width[i] = (upper[i] - lower[i]) / (2.0 * mesh[i]);
+      cls *= static_cast<long long>(mesh[i]);
+    }
+    differ_(ndim, lower, upper, width, center, scratch, functn, &divaxn, &difcls);
+    funcls += difcls;
+    const long long md = static_cast<long long>(mesh[divaxn - 1]);
+    cls = cls * (md + 1) / md;
+    if (funcls + cls > *maxcls) {
+      *inform__ = 1;
+      break;
+    }
+    rgncls = static_cast<int>(cls);
+    if (*sbrgns_ < *mxrgns_) {
+      // Bisect along divaxn into top and a new region sbrgns + 1.
+      nwrgns = 1;
+      width[divaxn - 1] /= 2.0;
+      const int r = *sbrgns_ + 1;
+      for (int i = 0; i < nd; i++) {
+        lowers[(r - 1) * nd + i] = lower[i];
+        uppers[(r - 1) * nd + i] = upper[i];
+        meshes[(r - 1) * nd + i] = mesh[i];
+      }
+      uppers[(top - 1) * nd + divaxn - 1] = lower[divaxn - 1] + 2.0 * width[divaxn - 1];
+      lowers[(r - 1) * nd + divaxn - 1] = uppers[(top - 1) * nd + divaxn - 1];
+    } else {
+      // Store full: one more mesh cell along divaxn in place.
+      nwrgns = 0;
+      width[divaxn - 1] = width[divaxn - 1] * mesh[divaxn - 1] / (mesh[divaxn - 1] + 1.0);
+      meshes[(top - 1) * nd + divaxn - 1] = mesh[divaxn - 1] + 1.0;
+    }
+    funcls += rgncls;
+    basrul_(ndim, &lowers[(top - 1) * nd], &uppers[(top - 1) * nd], width, functn, weghts,
+            lenrul_, points, center, scratch, &errors[top - 1], &values[top - 1]);
+    trestr_(&top, sbrgns_, pontrs, errors);
+    for (int r = *sbrgns_ + 1; r <= *sbrgns_ + nwrgns; r++) {
+      basrul_(ndim, &lowers[(r - 1) * nd], &uppers[(r - 1) * nd], width, functn, weghts,
+              lenrul_, points, center, scratch, &errors[r - 1], &values[r - 1]);
+      int rr = r;
+      trestr_(&rr, &rr, pontrs, errors);
+    }
+    *sbrgns_ += nwrgns;
+  }
+  *mincls = funcls;
+}
+
+}  // namespace
+
+void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+            double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
+            int *inform__) {
+  const int nd = *ndim;
+  // Rule size; 2^ndim is computed in floating point and truncated.
+  if (nd == 1) {
+    lenrul = 5;
+    rulcls = 9;
+  } else if (nd < 12) {
+    lenrul = 6;
+    rulcls = static_cast<int>(std::pow(2.0, nd)) + 2 * nd * (nd + 2) + 1;
+  } else {
+    lenrul = 6;
+    rulcls = 2 * nd * (2 * nd + 1) + 1;
+  }
+  if (*lenwrk >= lenrul * (nd + 4) + nd * 10 + 3 && rulcls <= *maxcls && *mincls <= *maxcls) {
+    // Partition of the storage (1-based positions).
+    mxrgns = (*lenwrk - lenrul * (nd + 4) - nd * 7) / (nd * 3 + 3);
+    inerrs = 1;
+    invals = inerrs + mxrgns;
+    inptrs = invals + mxrgns;
+    inlwrs = inptrs + mxrgns;
+    inuprs = inlwrs + mxrgns * nd;
+    inmshs = inuprs + mxrgns * nd;
+    inwgts = inmshs + mxrgns * nd;
+    inpnts = inwgts + lenrul * 4;
+    inlowr = inpnts + lenrul * nd;
+    inuppr = inlowr + nd;
+    inwdth = inuppr + nd;
+    inmesh = inwdth + nd;
+    inwork = inmesh + nd;
+    if (*mincls < 0) sbrgns = static_cast<int>(work[*lenwrk - 1]);
+    adbase_(ndim, mincls, maxcls, functn, fabsreq, relreq, fabsest, finest, &sbrgns, &mxrgns,
+            &rulcls, &lenrul, &work[inerrs - 1], &work[invals - 1], &work[inptrs - 1],
+            &work[inlwrs - 1], &work[inuprs - 1], &work[inmshs - 1], &work[inwgts - 1],
+            &work[inpnts - 1], &work[inlowr - 1], &work[inuppr - 1], &work[inwdth - 1],
+            &work[inmesh - 1], &work[inwork - 1], inform__);
+    work[*lenwrk - 1] = sbrgns;
+  } else {
+    *inform__ = 2;
+    *mincls = rulcls;
+  }
+}
+
+void bsinit_(int *ndim, double *w, int *lenrul_, double *g) {
+  const int nd = *ndim;
+  const int lr = *lenrul_;
+  auto W = [&](int i, int k) -> double & { return w[(k - 1) * lr + (i - 1)]; };
+  auto G = [&](int i, int j) -> double & { return g[(j - 1) * nd + (i - 1)]; };
+  for (int j = 1; j <= lr; j++) {
+    for (int i = 1; i <= nd; i++) G(i, j) = 0.0;
+    for (int k = 1; k <= kNumNull; k++) W(j, k) = 0.0;
+  }
+  rulpts[4] = 2 * nd * (nd - 1);
+  rulpts[3] = 2 * nd;
+  rulpts[2] = 2 * nd;
+  rulpts[1] = 2 * nd;
+  rulpts[0] = 1;
+  // 0.85 and 0.4707 held in single precision and widened; lam2 = 4/(15 - 5/lam3).
+  lamp = 0.8500000238418579;
+  lam3 = 0.4706999957561493;
+  lam2 = 0.9137588164001152;
+  W(5, 1) = 0.009708932700129751;  // (3 - 5 lam3)/(180 (lam2 - lam3) lam2^2)
+  if (nd < 12) {
+    lam1 = 0.16488248047920093;  // 8 lam3 (31 lam3 - 15)/((3 lam3 - 1)(5 lam3 - 3) 35)
+    W(lr, 1) = 0.3551433219313008 / std::pow(2.0, nd);  // 1/(3 lam3)^3 / 2^ndim
+  } else {
+    // (35 (ndim-1)(lam2 - lam3)/9 + lam3 (15 - 21 lam2)) /
+    // (35 (ndim-1)(lam2/lam3 - 1)/9 + lam3 (21 - 35 lam2))
+    lam1 = (35.0 * (nd - 1) * 0.44305882064396596 / 9.0 - 1.9717317546930044) /
+           (35.0 * (nd - 1) * 0.9412764492003456 / 9.0 - 5.169019574179603);
+    W(6, 1) = 0.0887858304828252;  // 1/(4 (3 lam3)^3)
+  }
+  W(3, 1) = (15.0 - 21.0 * (lam3 + lam1) + 35.0 * lam3 * lam1) /
+                (210.0 * lam2 * (lam2 - lam3) * (lam2 - lam1)) -
+            2.0 * (nd - 1) * W(5, 1);
+  W(2, 1) = (15.0 - 21.0 * (lam3 + lam2) + 35.0 * lam3 * lam2) /
+            (210.0 * lam1 * (lam1 - lam3) * (lam1 - lam2));
+  if (nd < 12) {
+    rulpts[lr - 1] = static_cast<int>(std::pow(2.0, nd));
+    lam3 = std::sqrt(lam3);
+    for (int i = 1; i <= nd; i++) G(i, lr) = lam3;
+  } else {
+    const double t = 3.0 * lam3;
+    W(6, 1) = 1.0 / (4.0 * (t * t * t));
+    rulpts[5] = 2 * nd * (nd - 1);
+    lam3 = std::sqrt(lam3);
+    G(1, 6) = lam3;
+    G(2, 6) = lam3;
+  }
+  if (nd > 1) {
+    W(5, 2) = 1.0 / ((6.0 * lam2) * (6.0 * lam2));
+    W(5, 3) = 1.0 / ((6.0 * lam2) * (6.0 * lam2));
+  }
+  W(3, 2) = (3.0 - 5.0 * lam1) / (30.0 * lam2 * (lam2 - lam1)) - 2.0 * (nd - 1) * W(5, 2);
+  W(2, 2) = (3.0 - 5.0 * lam2) / (30.0 * lam1 * (lam1 - lam2));
+  W(4, 3) = (3.0 - 5.0 * lam2) / (30.0 * lamp * (lamp - lam2));
+  W(3, 3) = (3.0 - 5.0 * lamp) / (30.0 * lam2 * (lam2 - lamp)) - 2.0 * (nd - 1) * W(5, 3);
+  W(2, 4) = 1.0 / (6.0 * lam1);
+  lamp = std::sqrt(lamp);
+  lam2 = std::sqrt(lam2);
+  lam1 = std::sqrt(lam1);
+  G(1, 2) = lam1;
+  G(1, 3) = lam2;
+  G(1, 4) = lamp;
+  if (nd > 1) {
+    G(1, 5) = lam2;
+    G(2, 5) = lam2;
+  }
+  for (int k = 1; k <= kNumNull; k++) {
+    W(1, k) = 1.0;
+    for (int i = 2; i <= lr; i++) W(1, k) -= rulpts[i - 1] * W(i, k);
+  }
+  rulcon = 2.0;
+  int numnul = kNumNull;
+  rulnrm_(lenrul_, &numnul, rulpts, w, &rulcon);
+}
+
+void rulnrm_(int *lenrul_, int *numnul, int *rulpts_, double *w, double *rulcon_) {
+  const int lr = *lenrul_;
+  auto W = [&](int i, int k) -> double & { return w[(k - 1) * lr + (i - 1)]; };
+  double normcf = 0.0;
+  for (int i = 1; i <= lr; i++) normcf += rulpts_[i - 1] * W(i, 1) * W(i, 1);
+  for (int k = 2; k <= *numnul; k++) {
+    for (int i = 1; i <= lr; i++) W(i, k) -= W(i, 1);
+    for (int j = 2; j <= k - 1; j++) {
+      double alpha = 0.0;
+      for (int i = 1; i <= lr; i++) alpha += rulpts_[i - 1] * W(i, j) * W(i, k);
+      alpha = -alpha / normcf;
+      for (int i = 1; i <= lr; i++) W(i, k) += alpha * W(i, j);
+    }
+    double normnl = 0.0;
+    for (int i = 1; i <= lr; i++) normnl += rulpts_[i - 1] * W(i, k) * W(i, k);
+    for (int i = 1; i <= lr; i++) W(i, k) *= std::sqrt(normcf / normnl);
+  }
+  for (int k = 2; k <= *numnul; k++)
+    for (int i = 1; i <= lr; i++) W(i, k) /= *rulcon_;
+}
+
+void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
+             int *lenrul_, double *g, double *center, double *z__, double *rgnert,
+             double *basest) {
+  const int nd = *ndim;
+  const int lr = *lenrul_;
+  double rgnvol = 1.0;
+  for (int i = 0; i < nd; i++) {
+    rgnvol = 2.0 * rgnvol * width[i];
+    center[i] = a[i] + width[i];
+  }
+  *basest = 0.0;
+  *rgnert = 0.0;
+  for (;;) {
+    double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
+    for (int i = 0; i < lr; i++) {
+      const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], functn);
+      rgnval += w[i] * fsymsm;
+      rgnerr += w[lr + i] * fsymsm;
+      rgncmp += w[2 * lr + i] * fsymsm;
+      rgncpt += w[3 * lr + i] * fsymsm;
+    }
+    // Error from the three null rules, damped when they decrease fast.
+    rgnerr = std::sqrt(rgncmp * rgncmp + rgnerr * rgnerr);
+    rgncmp = std::sqrt(rgncpt * rgncpt + rgncmp * rgncmp);
+    if (4.0 * rgnerr < rgncmp) rgnerr /= 2.0;
+    if (2.0 * rgnerr > rgncmp) rgnerr = std::fmax(rgnerr, rgncmp);
+    *rgnert += rgnvol * rgnerr;
+    *basest += rgnvol * rgnval;
+    // Next mesh cell of the region.
+    bool more = false;
+    for (int i = 0; i < nd; i++) {
+      center[i] += 2.0 * width[i];
+      if (center[i] < b[i]) {
+        more = true;
+        break;
+      }
+      center[i] = a[i] + width[i];
+    }
+    if (!more) return;
+  }
+}
+
+double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
+               adapt_integrand f) {
+  const int n = *s;
+  double sum = 0.0;
+  for (;;) {
+    // Centrally symmetric sum over the sign changes of this permutation.
+    double intsum = 0.0;
+    for (int i = 0; i < n; i++) x[i] = center[i] + g[i] * hwidth[i];
+    for (;;) {
+      intsum += f(s, x);
+      bool next = false;
+      for (int i = 0; i < n; i++) {
+        g[i] = -g[i];
+        x[i] = center[i] + g[i] * hwidth[i];
+        if (g[i] < 0.0) {
+          next = true;
+          break;
+        }
+      }
+      if (!next) break;
+    }
+    sum += intsum;
+    // Next distinct permutation in reverse lexicographic order (1-based i).
+    bool permuted = false;
+    for (int i = 2; i <= n; i++) {
+      if (g[i - 2] > g[i - 1]) {
+        const double gi = g[i - 1];
+        int ixchng = i - 1;
+        int lxchng = 1;
+        for (int l = 1; l <= (i - 1) / 2; l++) {
+          const double gl = g[l - 1];
+          g[l - 1] = g[i - l - 1];
+          g[i - l - 1] = gl;
+          if (gl <= gi) ixchng--;
+          if (g[l - 1] > gi) lxchng = l;
+        }
+        if (g[ixchng - 1] <= gi) ixchng = lxchng;
+        g[i - 1] = g[ixchng - 1];
+        g[ixchng - 1] = gi;
+        permuted = true;
+        break;
+      }
+    }
+    if (!permuted) break;
+  }
+  // Restore the generator's stored order.
+  for (int i = 1; i <= n / 2; i++) {
+    const double gi = g[i - 1];
+    g[i - 1] = g[n - i];
+    g[n - i] = gi;
+  }
+  return sum;
+}
+
+void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
+             adapt_integrand functn, int *divaxn_, int *difcls_) {
+  const int nd = *ndim;
+  *difcls_ = 0;
+  *divaxn_ = *divaxn_ % nd + 1;
+  if (nd <= 1) return;
+  for (int i = 0; i < nd; i++) {
+    dif[i] = 0.0;
+    z__[i] = a[i] + width[i];
+  }
+  for (;;) {
+    const double funcen = functn(ndim, z__);
+    for (int i = 0; i < nd; i++) {
+      const double widthi = width[i] / 5.0;
+      double frthdf = 6.0 * funcen;
+      z__[i] -= 4.0 * widthi;
+      frthdf += functn(ndim, z__);
+      z__[i] += 2.0 * widthi;
+      frthdf -= 4.0 * functn(ndim, z__);
+      z__[i] += 4.0 * widthi;
+      frthdf -= 4.0 * functn(ndim, z__);
+      z__[i] += 2.0 * widthi;
+      frthdf += functn(ndim, z__);
+      // Differences below round-off do not count.
+      if (funcen + frthdf / 8.0 != funcen) dif[i] += std::fabs(frthdf) * width[i];
+      z__[i] -= 4.0 * widthi;
+    }
+    *difcls_ += 4 * nd + 1;
+    bool more = false;
+    for (int i = 0; i < nd; i++) {
+      z__[i] += 2.0 * width[i];
+      if (z__[i] < b[i]) {
+        more = true;
+        break;
+      }
+      z__[i] = a[i] + width[i];
+    }
+    if (!more) break;
+  }
+  for (int i = 1; i <= nd; i++)
+    if (dif[*divaxn_ - 1] < dif[i - 1]) *divaxn_ = i;
+}
+
+void trestr_(int *pointr, int *sbrgns_, double *pontrs, double *rgners) {
+  const int p = *pointr;
+  const double rgnerr = rgners[p - 1];
+  int subrgn;
+  // Region numbers are compared as stored doubles: a stale cell is never
+  // converted to an integer.
+  if (static_cast<double>(p) == pontrs[0]) {
+    // The top region's error changed: sift it down.
+    subrgn = 1;
+    for (;;) {
+      int subtmp = 2 * subrgn;
+      if (subtmp > *sbrgns_) break;
+      if (subtmp != *sbrgns_ &&
+          rgners[static_cast<int>(pontrs[subtmp - 1]) - 1] <
+              rgners[static_cast<int>(pontrs[subtmp]) - 1])
+        subtmp++;
+      if (!(rgnerr < rgners[static_cast<int>(pontrs[subtmp - 1]) - 1])) break;
+      pontrs[subrgn - 1] = pontrs[subtmp - 1];
+      subrgn = subtmp;
+    }
+  } else {
+    // A region appended at position sbrgns: sift it up.
+    subrgn = *sbrgns_;
+    for (;;) {
+      const int subtmp = subrgn / 2;
+      if (subtmp < 1) break;
+      if (!(rgnerr > rgners[static_cast<int>(pontrs[subtmp - 1]) - 1])) break;
+      pontrs[subrgn - 1] = pontrs[subtmp - 1];
+      subrgn = subtmp;
+    }
+  }
+  pontrs[subrgn - 1] = p;
+}

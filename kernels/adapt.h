@@ -1,0 +1,65 @@
+#ifndef QUORVEX_KERNELS_ADAPT_H
+#define QUORVEX_KERNELS_ADAPT_H
+
+// Globally adaptive cubature over the unit cube [0,1]^ndim (Genz and Malik
+// 1980; Genz's subregion-adaptive method with a degree-7 fully symmetric
+// rule and null-rule error estimates). The regions, their estimates and a
+// heap of them by error live in the caller's storage, so a later call can
+// continue the same integration. Working state is module-level: one
+// integration at a time, not re-entrant. Arrays are 0-based on the C side;
+// positions in work are described 1-based (work[lenwrk] is its last cell).
+
+// Integrand: value at z[0..ndim-1].
+typedef double (*adapt_integrand)(int *ndim, double *z);
+
+// Estimate of the integral of functn over [0,1]^ndim.
+//   mincls  in: >= 0 starts afresh and asks for at least that many
+//           evaluations; < 0 continues the integration kept in work.
+//           out: evaluations used by this call (the rule size when refused).
+//   maxcls  budget of evaluations for this call.
+//   fabsreq, relreq  tolerance max(fabsreq, relreq*|finest|).
+//   lenwrk, work     caller's storage (work[0..lenwrk-1]), unchanged between
+//           the calls of one integration.
+//   fabsest, finest  error estimate and estimate.
+//   inform__ 0 tolerance met, 1 budget too small, 2 refused (storage below
+//           lenrul*(ndim+4) + 10*ndim + 3, maxcls below one rule application
+//           or mincls above maxcls: nothing evaluated, outputs untouched).
+void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+            double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
+            int *inform__);
+
+// Building blocks of the engine, used by adapt_ and exposed for testing.
+// Arrays follow the Fortran layout: w is lenrul x 4 column-major
+// (w[(k-1)*lenrul + i-1] = W(i,k)), g is ndim x lenrul column-major.
+
+// Rule weights w and generators g for dimension ndim (lenrul generators).
+void bsinit_(int *ndim, double *w, int *lenrul, double *g);
+
+// Turns columns 2..numnul of w into orthogonal null rules of the norm of the
+// basic rule (column 1), then divides them by rulcon.
+void rulnrm_(int *lenrul, int *numnul, int *rulpts, double *w, double *rulcon);
+
+// Basic rule and error estimate on the region a..b divided into mesh cells
+// of half-widths width; center and z__ are ndim scratch vectors.
+void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
+             int *lenrul, double *g, double *center, double *z__, double *rgnert, double *basest);
+
+// Sum of f over the fully symmetric point set of generator g (all distinct
+// permutations and sign changes) around center, scaled by hwidth; x is an s
+// vector of scratch. g is restored on return.
+double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
+               adapt_integrand f);
+
+// Fourth differences of functn along each axis over the mesh cells of a..b;
+// chooses the division axis divaxn (starting from the cyclic successor of
+// the previous one); dif and z__ are ndim scratch vectors; difcls receives
+// the evaluations made.
+void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
+             adapt_integrand functn, int *divaxn, int *difcls);
+
+// Restores the max-heap pontrs[0..sbrgns-1] of region numbers keyed by
+// rgners (1-based region numbers) after region pointr changed at the top
+// or was appended at position sbrgns.
+void trestr_(int *pointr, int *sbrgns, double *pontrs, double *rgners);
+
+#endif
