@@ -1,6 +1,7 @@
 #include "driver/burden_tests.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "numeric/gamma.h"
 #include "stats/burden.h"
@@ -58,15 +59,27 @@ void burden_tests(const Settings &settings, const LoadedData &data, const NullMo
                   RunArrays &run, GeneUnderTest &gene, MessageLog &log) {
   const int N = (int)data.pheno.pheno_NROW, D = (int)data.pheno.pheno_NCOL;
   const long k = gene.k;
+  double Z_of[3] = {0, 0, 0};
   for (int t = 0; t < run.N_FIX; t++) {
+    // A burden row equal to an earlier one (T5 = T1 when every variant of
+    // the gene is below 0.01) has the same statistic.
+    int same = -1;
+    for (int u = 0; u < t && same < 0; u++)
+      if (memcmp(run.S[t], run.S[u], sizeof(double) * (size_t)N) == 0) same = u;
     double Z;
-    if (data.pheno.BINARY_Y)
+    if (same >= 0) {
+      Z = Z_of[same];
+      run.pvalue_U[t] = run.pvalue_U[same];
+      run.pvalue_V[t] = run.pvalue_V[same];
+      for (int d = 0; d < D; d++) run.SZ[t][d] = run.SZ[same][d];
+    } else if (data.pheno.BINARY_Y)
       Z = score_stat(N, D, data.pheno.y, run.S[t], data.pheno.z, null_model.centerY, null_model.v,
                      null_model.Iz, run.SZ[t], &run.pvalue_U[t], &run.pvalue_V[t]);
     else
       Z = score_stat_quanTrait(N, D, data.pheno.y, run.S[t], data.pheno.z, null_model.centerY,
                                null_model.SigmaSQ, null_model.Iz, run.SZ[t], &run.pvalue_U[t],
                                &run.pvalue_V[t]);
+    Z_of[t] = Z;
     run.pvalue_stat[t][k] = Z;
     run.wstat[t] = fabs(Z);
     if (std::isnan(run.wstat[t]) || std::isinf(run.wstat[t])) {
