@@ -233,25 +233,33 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
     gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
     if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
   }
-  // Subject by subject, one value from each row: x and its copy x0 are
-  // written in memory order.
-  TokenCursor *cur = cursor.data();
-  for (long i = 0; i < N; i++) {
-    double *xi = gene.x[i], *x0i = gene.x0[i];
+  // In tiles of kTile subjects: each row's values of the tile are parsed into
+  // a small variant-major buffer, which then fills x and its copy x0 in
+  // memory order.
+  const long kTile = 64;
+  std::vector<double> &tile = gene.tile;
+  if (tile.size() < (size_t)(M * kTile)) tile.resize((size_t)(M * kTile));
+  for (long i0 = 0; i0 < N; i0 += kTile) {
+    const long n = std::min(kTile, N - i0);
     for (long j = 0; j < M; j++) {
-      TokenCursor &c = cur[j];
-      const char *q = c.p;
-      double value;
-      // Fast path: one blank, then 0, 1 or 2, then a blank.
-      if (q + 2 < c.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
-          is_blank(q[2])) {
-        value = (double)(q[1] - '0');
-        c.p = q + 2;
-      } else {
-        value = cursor_value(c);
+      TokenCursor c = cursor[(size_t)j];
+      double *t = &tile[(size_t)(j * kTile)];
+      for (long i = 0; i < n; i++) {
+        const char *q = c.p;
+        // Fast path: one blank, then 0, 1 or 2, then a blank.
+        if (q + 2 < c.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
+            is_blank(q[2])) {
+          t[i] = (double)(q[1] - '0');
+          c.p = q + 2;
+        } else {
+          t[i] = cursor_value(c);
+        }
       }
-      xi[j] = value;
-      x0i[j] = value;
+      cursor[(size_t)j] = c;
+    }
+    for (long i = 0; i < n; i++) {
+      double *xi = gene.x[i0 + i], *x0i = gene.x0[i0 + i];
+      for (long j = 0; j < M; j++) xi[j] = x0i[j] = tile[(size_t)(j * kTile + i)];
     }
   }
 }
