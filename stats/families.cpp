@@ -1,0 +1,307 @@
+#include "stats/families.h"
+
+#include <cmath>
+
+#include "numeric/arrays.h"
+#include "numeric/linalg.h"
+#include "stats/burden.h"
+
+namespace {
+
+// A genotype below this value is missing; above kAllele it carries a minor
+// allele in the VT dominant and recessive scores; above kCarrier it counts in
+// the customized minor-allele count.
+constexpr double kMissing = -0.1;
+constexpr double kAllele = 0.5;
+constexpr double kCarrier = 0.1;
+
+// Collinearity bound on |det(X'X)| of the validity check.
+constexpr double kSingularDet = 1e-20;
+
+// How the null model weights the subjects: the per-subject variances v of a
+// binary trait, or the residual variance SigmaSQ of a quantitative trait.
+struct NullWeighting {
+  const double *v;  // binary: v[0..N-1]; quantitative: nullptr
+  double SigmaSQ;   // quantitative only
+  bool binary() const { return v != nullptr; }
+};
+
+// Null flags from the counts and the validity check: a score is null when its
+// count is below MAC_LB or it is constant or collinear with the covariates.
+// Returns the number of valid scores.
+int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int MAC_LB,
+                double *U, int *null_flag) {
+  int valid = 0;
+  for (int l = 0; l < K; l++) {
+    int singular_score = 0, singular_covariates = 0;
+    checkWarning_Quorvex(N, p, S[l], z, &singular_score, &singular_covariates);
+    if (mac[l] < MAC_LB || singular_score == 1 || singular_covariates == 1) {
+      null_flag[l] = 1;
+      U[l] = 0.0;
+    } else {
+      null_flag[l] = 0;
+      valid++;
+    }
+  }
+  return valid;
+}
+
+// Score vector and covariance of the valid scores S[0..K-1][0..N-1].
+//
+// The residual weighting R = V - V Z Iz Z' V (binary) or s2 (I - Z Iz Z')
+// (quantitative) is never formed: with a_l = Z' W S_l (W = V, resp. I),
+// S_l' R S_m = S_l' W S_m - a_l' Iz a_m (times s2 for a quantitative trait).
+// Scores whose covariance diagonal is <= 0 are nulled in score order, as
+// each row is completed. Returns the final number of valid scores.
+int score_and_covariance(int N, int p, int K, double **S, double **z, const double *centerY,
+                         const NullWeighting &w, double **Iz, int valid, int *null_flag, double *U,
+                         double **cov) {
+  for (int l = 0; l < K; l++)
+    for (int m = 0; m < K; m++) cov[l][m] = 0.0;
+  if (valid == 0) return 0;
+
+  const bool binary = w.binary();
+  // a[l] = sum_i w_i S_l[i] z_i; r[l] = a[l]' Iz.
+  double **a = dmatrix(0, K - 1, 0, p - 1);
+  double **r = dmatrix(0, K - 1, 0, p - 1);
+  for (int l = 0; l < K; l++) {
+    if (null_flag[l] != 0) continue;
+    for (int d = 0; d < p; d++) a[l][d] = 0.0;
+    for (int i = 0; i < N; i++) {
+      double wi = binary ? w.v[i] * S[l][i] : S[l][i];
+      for (int d = 0; d < p; d++) a[l][d] += wi * z[i][d];
+    }
+    for (int d = 0; d < p; d++) {
+      double sum = 0.0;
+      for (int dd = 0; dd < p; dd++) sum += a[l][dd] * Iz[dd][d];
+      r[l][d] = sum;
+    }
+  }
+  const double s2 = binary ? 1.0 : static_cast<double>(N) * w.SigmaSQ / static_cast<double>(N - p);
+  const double var2 = binary ? 1.0 : w.SigmaSQ * w.SigmaSQ;
+
+  for (int l = 0; l < K; l++) {
+    if (null_flag[l] != 0) continue;
+    double u = 0.0;
+    for (int i = 0; i < N; i++) u += centerY[i] * S[l][i];
+    U[l] = binary ? u : u / w.SigmaSQ;
+
+    for (int m = 0; m < K; m++) {
+      if (null_flag[m] != 0) continue;
+      if (m < l) {
+        // Row m is complete and m is still valid: the covariance is symmetric.
+        cov[l][m] = cov[m][l];
+        continue;
+      }
+      double g = 0.0;
+      if (binary)
+        for (int i = 0; i < N; i++) g += w.v[i] * S[l][i] * S[m][i];
+      else
+        for (int i = 0; i < N; i++) g += S[l][i] * S[m][i];
+      double h = 0.0;
+      for (int d = 0; d < p; d++) h += r[l][d] * a[m][d];
+      cov[l][m] = binary ? g - h : s2 * (g - h) / var2;
+    }
+    // A NaN diagonal does not pass the test and leaves the score valid.
+    if (cov[l][l] <= 0) {
+      null_flag[l] = 1;
+      U[l] = 0.0;
+      for (int k = 0; k < K; k++) {
+        cov[l][k] = 0.0;
+        cov[k][l] = 0.0;
+      }
+      valid--;
+    }
+  }
+  free_dmatrix(r, 0, K - 1, 0, p - 1);
+  free_dmatrix(a, 0, K - 1, 0, p - 1);
+  return valid;
+}
+
+// VT burden of subject i over the variants marked in `in` (one row of the
+// inclusion table); q_miss is scratch for N_SNP values.
+double vt_score(int MODEL, int N_SNP, const double *x0i, const int *in, const double *q,
+                double *q_miss) {
+  if (MODEL == 2) {
+    double P = 1.0;
+    for (int j = 0; j < N_SNP; j++) {
+      if (!in[j]) continue;
+      if (x0i[j] > kAllele) return 1.0;
+      if (x0i[j] < kMissing) P *= q[j] * q[j];
+    }
+    return 1.0 - P > 0 ? 1.0 - P : 0.0;
+  }
+  if (MODEL == 3) {
+    double s = 0.0;
+    int c = 0;
+    for (int j = 0; j < N_SNP; j++) {
+      if (!in[j]) continue;
+      if (x0i[j] > kAllele)
+        s += x0i[j];
+      else if (x0i[j] < kMissing)
+        q_miss[c++] = q[j];
+    }
+    if (s >= 2) return 1.0;
+    if (c > 0) return getS_REC_impute(s, c, q_miss);
+    return 0.0;
+  }
+  double sum = 0.0;
+  for (int j = 0; j < N_SNP; j++) {
+    if (!in[j]) continue;
+    sum += x0i[j] < kMissing ? 2.0 * (1.0 - q[j]) : x0i[j];
+  }
+  return sum;
+}
+
+void vt_family(int MODEL, int N, int p, int N_SNP, double **x0, double **z, double *centerY,
+               const NullWeighting &w, double **Iz, int N_UNIQ, double *thresh, double *maf,
+               double *q, int MAC_LB, int *mac_thresh, double **S_var, double *U, double **cov,
+               int *N_WT, int *null_thresh) {
+  if (N_UNIQ < 1) {
+    *N_WT = 0;
+    return;
+  }
+  // in[l * N_SNP + j] = 1 when variant j enters the score of threshold l.
+  int *in = ivector(0, N_UNIQ * N_SNP - 1);
+  for (int l = 0; l < N_UNIQ; l++)
+    for (int j = 0; j < N_SNP; j++) in[l * N_SNP + j] = maf[j] <= thresh[l] ? 1 : 0;
+  double *q_miss = dvector(0, N_SNP - 1);
+  for (int l = 0; l < N_UNIQ; l++) {
+    for (int i = 0; i < N; i++)
+      S_var[l][i] = vt_score(MODEL, N_SNP, x0[i], &in[l * N_SNP], q, q_miss);
+    mac_thresh[l] = static_cast<int>(burdenMAC(MODEL, N, N_SNP, x0, maf, thresh[l]));
+  }
+  free_dvector(q_miss, 0, N_SNP - 1);
+  free_ivector(in, 0, N_UNIQ * N_SNP - 1);
+
+  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh);
+  *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U, cov);
+}
+
+void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
+                  const NullWeighting &w, double **Iz, int n_weight, double **wt, double *q,
+                  int MAC_LB, int *mac_weight, double *U, double **cov, int *N_MULTI,
+                  int *null_weight) {
+  if (n_weight < 1) {
+    *N_MULTI = 0;
+    return;
+  }
+  double **S_weight = dmatrix(0, n_weight - 1, 0, N - 1);
+  for (int k = 0; k < n_weight; k++) {
+    int mac = 0;
+    for (int i = 0; i < N; i++) {
+      double s = 0.0;
+      bool carrier = false;
+      for (int j = 0; j < N_SNP; j++) {
+        double g = x0[i][j] < kMissing ? 2.0 * (1.0 - q[j]) : x0[i][j];
+        s += wt[k][j] * g;
+        if (wt[k][j] > 0 && x0[i][j] > kCarrier) carrier = true;
+      }
+      S_weight[k][i] = s;
+      if (carrier) mac++;
+    }
+    mac_weight[k] = mac;
+  }
+  int valid = flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight);
+  *N_MULTI =
+      score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight, U, cov);
+  free_dmatrix(S_weight, 0, n_weight - 1, 0, N - 1);
+}
+
+void skat_family(int N, int p, int N_SNP, double **x, double **z, double *centerY,
+                 const NullWeighting &w, double **Iz, int MAC_LB, int *mac_thresh, double *U,
+                 double **cov, int *N_WT, int *null_thresh) {
+  if (N_SNP < 1) {
+    *N_WT = 0;
+    return;
+  }
+  // The columns of x, one contiguous row per score.
+  double **S = dmatrix(0, N_SNP - 1, 0, N - 1);
+  for (int j = 0; j < N_SNP; j++) mac_thresh[j] = 0;
+  for (int i = 0; i < N; i++)
+    for (int j = 0; j < N_SNP; j++) {
+      S[j][i] = x[i][j];
+      if (x[i][j] >= 1) mac_thresh[j]++;
+    }
+  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh);
+  *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov);
+  free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
+}
+
+}  // namespace
+
+void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, double **x0,
+                         double **z, double *centerY, double *v, double **Iz, int N_UNIQ,
+                         double *thresh, double *maf, double *q, int MAC_LB, int *mac_thresh,
+                         double **S_var, double *U, double **cov, int *N_WT, int *null_thresh) {
+  vt_family(MODEL, N, p, N_SNP, x0, z, centerY, NullWeighting{v, 0.0}, Iz, N_UNIQ, thresh, maf, q,
+            MAC_LB, mac_thresh, S_var, U, cov, N_WT, null_thresh);
+}
+
+void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, double **x0,
+                       double **z, double *centerY, double SigmaSQ, double **Iz, int N_UNIQ,
+                       double *thresh, double *maf, double *q, int MAC_LB, int *mac_thresh,
+                       double **S_var, double *U, double **cov, int *N_WT, int *null_thresh) {
+  vt_family(MODEL, N, p, N_SNP, x0, z, centerY, NullWeighting{nullptr, SigmaSQ}, Iz, N_UNIQ,
+            thresh, maf, q, MAC_LB, mac_thresh, S_var, U, cov, N_WT, null_thresh);
+}
+
+void MULTI_binary(int N, int p, int N_SNP, double * /*y*/, double **x0, double **z,
+                  double *centerY, double *v, double **Iz, int n_weight, double **wt, double *q,
+                  int MAC_LB, int *mac_weight, double *U, double **cov, int *N_MULTI,
+                  int *null_weight) {
+  multi_family(N, p, N_SNP, x0, z, centerY, NullWeighting{v, 0.0}, Iz, n_weight, wt, q, MAC_LB,
+               mac_weight, U, cov, N_MULTI, null_weight);
+}
+
+void MULTI_quan(int N, int p, int N_SNP, double * /*y*/, double **x0, double **z, double *centerY,
+                double SigmaSQ, double **Iz, int n_weight, double **wt, double *q, int MAC_LB,
+                int *mac_weight, double *U, double **cov, int *N_MULTI, int *null_weight) {
+  multi_family(N, p, N_SNP, x0, z, centerY, NullWeighting{nullptr, SigmaSQ}, Iz, n_weight, wt, q,
+               MAC_LB, mac_weight, U, cov, N_MULTI, null_weight);
+}
+
+void SKAT_binary(int N, int p, int N_SNP, double * /*y*/, double **x, double **z,
+                 double *centerY, double *v, double **Iz, int MAC_LB, int *mac_thresh, double *U,
+                 double **cov, int *N_WT, int *null_thresh) {
+  skat_family(N, p, N_SNP, x, z, centerY, NullWeighting{v, 0.0}, Iz, MAC_LB, mac_thresh, U, cov,
+              N_WT, null_thresh);
+}
+
+void SKAT_quan(int N, int p, int N_SNP, double * /*y*/, double **x, double **z, double *centerY,
+               double SigmaSQ, double **Iz, int MAC_LB, int *mac_thresh, double *U, double **cov,
+               int *N_WT, int *null_thresh) {
+  skat_family(N, p, N_SNP, x, z, centerY, NullWeighting{nullptr, SigmaSQ}, Iz, MAC_LB,
+              mac_thresh, U, cov, N_WT, null_thresh);
+}
+
+void checkWarning_Quorvex(int n, int p, double *score, double **covariates, int *singular_score,
+                          int *singular_covariates) {
+  *singular_score = 0;
+  *singular_covariates = 0;
+  // A NaN never compares equal, so a NaN score is not constant.
+  bool constant = true;
+  for (int i = 0; i < n; i++)
+    if (!(score[i] == score[0])) {
+      constant = false;
+      break;
+    }
+  // XX = X'X for X = [score, covariates], 1-based, each entry summed over the
+  // subjects in order; one pass over the subjects.
+  const int np = p + 1;
+  double **XX = dmatrix(1, np, 1, np);
+  double *X = dvector(1, np);
+  for (int a = 1; a <= np; a++)
+    for (int b = 1; b <= np; b++) XX[a][b] = 0.0;
+  for (int i = 0; i < n; i++) {
+    X[1] = score[i];
+    for (int d = 0; d < p; d++) X[d + 2] = covariates[i][d];
+    for (int a = 1; a <= np; a++)
+      for (int b = 1; b <= np; b++) XX[a][b] += X[a] * X[b];
+  }
+  free_dvector(X, 1, np);
+  if (constant) *singular_score = 1;
+  // A NaN determinant fails the comparison and leaves the flag 0.
+  if (std::fabs(Determinant(XX, np)) < kSingularDet) *singular_covariates = 1;
+  free_dmatrix(XX, 1, np, 1, np);
+}
