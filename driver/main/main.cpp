@@ -1,4 +1,5 @@
 // Entry point of the quorvex program: banner, settings, data.
+#include "driver/gene_pass.h"
 #include "driver/input.h"
 #include "driver/settings.h"
 
@@ -8,6 +9,7 @@ int main(int argc, char **argv) {
   load_options(argc, argv, &settings);
   LoadedData data;
   load_data(settings, &data);
+  run_testing(settings, data);
   free_loaded_data(&data);
   return 0;
 }

@@ -16,9 +16,12 @@ struct RunCase {
   int status;
 };
 
-// Replaces the text after "QUORVEX started: " up to the end of its line.
+// Replaces the times (after "QUORVEX started: " and under the START and END
+// headings) up to the end of their lines.
 std::string mask_times(std::string text) {
-  const std::string marks[] = {"QUORVEX started: "};
+  const std::string marks[] = {"QUORVEX started: ",
+                               "START QUORVEX TEST ----------------*\n              ",
+                               "END QUORVEX TEST -----------------*\n              "};
   for (const std::string &mark : marks)
     for (std::size_t pos = text.find(mark); pos != std::string::npos; pos = text.find(mark, pos + 1)) {
       std::size_t from = pos + mark.size(), to = text.find('\n', from);

@@ -1,0 +1,45 @@
+#include "driver/gene_pass.h"
+
+#include "driver/burden_tests.h"
+#include "driver/gene_results.h"
+#include "driver/gene_setup.h"
+
+void gene_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
+               RunArrays &run, MessageLog &log) {
+  write_gene_header(settings);
+
+  GenotypeIndex index;
+  build_genotype_index(data, index);
+  WeightIndex weights;  // built by the first gene that reads weights
+  if (data.map.EXT_THRESH)
+    for (long r = 0; r < data.geno.geno_NROW; r++) data.map.thresh_index[r] = 0;
+
+  GeneUnderTest gene;
+  long map_index = 0;
+  for (long k = 0; k < data.map.N_GENE; k++) {
+    gene.k = k;
+    if (select_gene_variants(settings, data, index, run, map_index, gene) == 0) continue;
+    read_gene_data(settings, data, weights, run, gene);
+    if (!burden_step(settings, data, run, gene, log)) {
+      release_gene(data, run, gene);
+      continue;
+    }
+    burden_tests(settings, data, null_model, run, gene, log);
+    release_gene(data, run, gene);
+    write_gene_row(settings, run, k, gene.geneID);
+  }
+}
+
+int run_testing(const Settings &settings, const LoadedData &data) {
+  check_null_model_data(data);
+  NullModel null_model;
+  RunArrays run;
+  allocate_run(settings, data, null_model, run);
+  fit_null_model(settings, data, null_model, run);
+  MessageLog log;
+  start_testing(settings, log);
+  if (settings.DORARE) gene_pass(settings, data, null_model, run, log);
+  end_testing(log);
+  free_run(settings, data, null_model, run);
+  return 0;
+}
