@@ -29,11 +29,14 @@ void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_ha
   for (int j = 0; j < N_SNP; j++) p_hat_num[j] = p_hat_den[j] = 0.0;
   for (int i = 0; i < N; i++) {
     const double *xi = x[i];
+    // A missing genotype adds +0.0 to both sums, which leaves them as they
+    // are (they start at +0.0 and so are never -0.0): the same sums as
+    // skipping it, without a branch.
     for (int j = 0; j < N_SNP; j++) {
-      if (xi[j] >= 0) {
-        p_hat_num[j] += xi[j];
-        p_hat_den[j] += 2.0;
-      }
+      const double v = xi[j];
+      const bool observed = v >= 0;
+      p_hat_num[j] += observed ? v : 0.0;
+      p_hat_den[j] += observed ? 2.0 : 0.0;
     }
   }
 }
@@ -84,6 +87,15 @@ bool no_usable_burden(int N_SNP, int MAC_LB, const AlleleSums &sums) {
   return sums.N5_count == N_SNP || static_cast<double>(MAC_LB) > sums.minor_allele;
 }
 
+// Missing genotypes (negative values) of subjects [from, to) become the
+// variant's imputed value.
+void impute_rows(int from, int to, int N_SNP, double **x, const double *imputed) {
+  for (int i = from; i < to; i++) {
+    double *xi = x[i];
+    for (int j = 0; j < N_SNP; j++) xi[j] = xi[j] < 0 ? imputed[j] : xi[j];
+  }
+}
+
 void zero_row(double *row, int N) {
   for (int i = 0; i < N; i++) row[i] = 0.0;
 }
@@ -112,24 +124,52 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
     double p = maf_flag == 1 ? (p_hat_num[j] + 1.0) / (p_hat_den[j] + 2.0) : maf[j];
     wt0[2][j] = 1.0 / std::sqrt(p * (1.0 - p));
   }
-  for (int i = 0; i < N; i++)
-    for (int j = 0; j < N_SNP; j++)
-      if (x[i][j] < 0) x[i][j] = imputed[j];
-
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;
+    impute_rows(0, N, N_SNP, x, imputed);
   } else {
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T1)
       for (int j = 0; j < N_SNP; j++) wt0[0][j] = 0.0;
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T5)
       for (int j = 0; j < N_SNP; j++) wt0[1][j] = 0.0;
-    for (int i = 0; i < N; i++) {
-      const double *xi = x[i];
+    // Imputation and the three weighted sums of each subject in one sweep
+    // over its row; each sum runs over the variants in ascending order. Two
+    // subjects at a time give the processor independent chains of additions.
+    const double *w0 = wt0[0], *w1 = wt0[1], *w2 = wt0[2];
+    int i = 0;
+    for (; i + 1 < N; i += 2) {
+      double *xa = x[i], *xb = x[i + 1];
+      double a0 = 0.0, a1 = 0.0, a2 = 0.0, b0 = 0.0, b1 = 0.0, b2 = 0.0;
+      for (int j = 0; j < N_SNP; j++) {
+        double va = xa[j], vb = xb[j];
+        va = va < 0 ? imputed[j] : va;
+        vb = vb < 0 ? imputed[j] : vb;
+        xa[j] = va;
+        xb[j] = vb;
+        a0 += w0[j] * va;
+        b0 += w0[j] * vb;
+        a1 += w1[j] * va;
+        b1 += w1[j] * vb;
+        a2 += w2[j] * va;
+        b2 += w2[j] * vb;
+      }
+      S[0][i] = a0;
+      S[1][i] = a1;
+      S[2][i] = a2;
+      S[0][i + 1] = b0;
+      S[1][i + 1] = b1;
+      S[2][i + 1] = b2;
+    }
+    for (; i < N; i++) {
+      double *xi = x[i];
       double s0 = 0.0, s1 = 0.0, s2 = 0.0;
       for (int j = 0; j < N_SNP; j++) {
-        s0 += wt0[0][j] * xi[j];
-        s1 += wt0[1][j] * xi[j];
-        s2 += wt0[2][j] * xi[j];
+        double v = xi[j];
+        v = v < 0 ? imputed[j] : v;
+        xi[j] = v;
+        s0 += w0[j] * v;
+        s1 += w1[j] * v;
+        s2 += w2[j] * v;
       }
       S[0][i] = s0;
       S[1][i] = s1;
@@ -273,24 +313,33 @@ double getS_REC_impute(double type, int n_miss, double *q) {
 }
 
 double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double thresh) {
+  // The variants within the threshold, as 0/1 so that each subject's test
+  // needs no branch; a missing or non-carrier genotype then adds nothing
+  // (the sums start at +0.0, so adding +0.0 leaves them unchanged).
+  int *in = ivector(0, N_SNP - 1);
+  for (int j = 0; j < N_SNP; j++) in[j] = maf[j] <= thresh ? 1 : 0;
   double count = 0.0;
-  for (int i = 0; i < n; i++) {
-    if (MODEL == 1 || MODEL == 2) {
-      for (int j = 0; j < N_SNP; j++) {
-        if (maf[j] <= thresh && x0[i][j] >= 1) {
-          count += 1.0;
-          break;
-        }
-      }
-    } else if (MODEL == 3) {
+  if (MODEL == 1 || MODEL == 2) {
+    // Subjects carrying at least one minor allele of the set.
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
+      int carrier = 0;
+      for (int j = 0; j < N_SNP; j++) carrier |= in[j] & (xi[j] >= 1 ? 1 : 0);
+      count += carrier ? 1.0 : 0.0;
+    }
+  } else if (MODEL == 3) {
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
       double alleles = 0.0;
-      for (int j = 0; j < N_SNP; j++)
-        if (maf[j] <= thresh && x0[i][j] > 0.1) alleles += x0[i][j];
+      for (int j = 0; j < N_SNP; j++) alleles += (in[j] && xi[j] > 0.1) ? xi[j] : 0.0;
       if (alleles >= 2) count += 1.0;
-    } else {
-      for (int j = 0; j < N_SNP; j++)
-        if (maf[j] <= thresh && x0[i][j] > 0.1) count += x0[i][j];
+    }
+  } else {
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
+      for (int j = 0; j < N_SNP; j++) count += (in[j] && xi[j] > 0.1) ? xi[j] : 0.0;
     }
   }
+  free_ivector(in, 0, N_SNP - 1);
   return count;
 }
