@@ -257,17 +257,18 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
     gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
     if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
   }
-  // In tiles of kTile subjects: each row's values of the tile are parsed into
-  // a small variant-major buffer, which then fills x in memory order; x0 is
-  // copied from x at the end.
+  // In tiles of kTile subjects: each row's values of the tile go straight
+  // into column j of x (x comes from dmatrix, whose rows follow one another
+  // in one block, so the tile's part of x is kTile * M consecutive doubles
+  // that stay in the cache while the rows are parsed); x0 is copied from x at
+  // the end.
   const long kTile = 64;
-  std::vector<double> &tile = gene.tile;
-  if (tile.size() < (size_t)(M * kTile)) tile.resize((size_t)(M * kTile));
   for (long i0 = 0; i0 < N; i0 += kTile) {
     const long n = std::min(kTile, N - i0);
     for (long j = 0; j < M; j++) {
       TokenCursor c = cursor[(size_t)j];
-      double *t = &tile[(size_t)(j * kTile)];
+      double *col = gene.x[i0] + j;
+      auto t_at = [col, M](long i) -> double & { return col[i * M]; };
       for (long i = 0; i < n;) {
         const char *q = c.p;
         // Fastest path: four tokens of one character 0, 1 or 2, each after
@@ -277,10 +278,10 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
           const uint64_t w = load_le64(q);
           if (le_tab_digit_quad(w) && is_blank(q[8])) {
             const uint64_t d = ((w >> 8) & 0x00FF00FF00FF00FFull) - 0x0030003000300030ull;
-            t[i] = (double)(d & 0xFF);
-            t[i + 1] = (double)((d >> 16) & 0xFF);
-            t[i + 2] = (double)((d >> 32) & 0xFF);
-            t[i + 3] = (double)((d >> 48) & 0xFF);
+            t_at(i) = (double)(d & 0xFF);
+            t_at(i + 1) = (double)((d >> 16) & 0xFF);
+            t_at(i + 2) = (double)((d >> 32) & 0xFF);
+            t_at(i + 3) = (double)((d >> 48) & 0xFF);
             c.p = q + 8;
             i += 4;
             continue;
@@ -289,21 +290,16 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
         // Fast path: one blank, then 0, 1 or 2, then a blank.
         if (q + 2 < c.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
             is_blank(q[2])) {
-          t[i] = (double)(q[1] - '0');
+          t_at(i) = (double)(q[1] - '0');
           c.p = q + 2;
         } else {
-          t[i] = cursor_value(c);
+          t_at(i) = cursor_value(c);
         }
         i++;
       }
       cursor[(size_t)j] = c;
     }
-    for (long i = 0; i < n; i++) {
-      double *xi = gene.x[i0 + i];
-      for (long j = 0; j < M; j++) xi[j] = tile[(size_t)(j * kTile + i)];
-    }
   }
-  // x and x0 come from dmatrix, whose rows follow one another in one block.
   if (N > 0 && M > 0) memcpy(gene.x0[0], gene.x[0], sizeof(double) * (size_t)N * (size_t)M);
 }
 

@@ -1,8 +1,10 @@
 #include "stats/burden.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "numeric/arrays.h"
 
@@ -23,22 +25,63 @@ struct AlleleSums {
 };
 
 // Observed allele sum p_hat_num[j] and twice the observed count
-// p_hat_den[j] of every variant, in one row-major sweep (each variant's sums
-// still run over the subjects in ascending order).
-void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den) {
-  for (int j = 0; j < N_SNP; j++) p_hat_num[j] = p_hat_den[j] = 0.0;
-  for (int i = 0; i < N; i++) {
-    const double *xi = x[i];
-    // A missing genotype adds +0.0 to both sums, which leaves them as they
-    // are (they start at +0.0 and so are never -0.0): the same sums as
-    // skipping it, without a branch.
+// p_hat_den[j] of every variant, in row-major sweeps of four subjects (each
+// variant's sum still runs over the subjects in ascending order). A missing
+// genotype adds +0.0 to the sum, which leaves it as it is (it starts at +0.0
+// and so is never -0.0): the same sum as skipping it, without a branch. The
+// observed genotypes are counted in an integer: 2.0 added k times is exactly
+// 2k. With all_zero, all_zero[i] tells whether every genotype of subject i is
+// +0.0 (all 64 bits zero).
+void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den,
+                   int *all_zero = nullptr) {
+  int *count = ivector(0, N_SNP - 1);
+  for (int j = 0; j < N_SNP; j++) {
+    p_hat_num[j] = 0.0;
+    count[j] = 0;
+  }
+  auto bits = [](double v) {
+    uint64_t u;
+    std::memcpy(&u, &v, sizeof u);
+    return u;
+  };
+  int i = 0;
+  for (; i + 3 < N; i += 4) {
+    const double *xa = x[i], *xb = x[i + 1], *xc = x[i + 2], *xd = x[i + 3];
+    uint64_t za = 0, zb = 0, zc = 0, zd = 0;
     for (int j = 0; j < N_SNP; j++) {
-      const double v = xi[j];
-      const bool observed = v >= 0;
-      p_hat_num[j] += observed ? v : 0.0;
-      p_hat_den[j] += observed ? 2.0 : 0.0;
+      const double va = xa[j], vb = xb[j], vc = xc[j], vd = xd[j];
+      double s = p_hat_num[j];
+      s += va >= 0 ? va : 0.0;
+      s += vb >= 0 ? vb : 0.0;
+      s += vc >= 0 ? vc : 0.0;
+      s += vd >= 0 ? vd : 0.0;
+      p_hat_num[j] = s;
+      count[j] += (va >= 0) + (vb >= 0) + (vc >= 0) + (vd >= 0);
+      za |= bits(va);
+      zb |= bits(vb);
+      zc |= bits(vc);
+      zd |= bits(vd);
+    }
+    if (all_zero) {
+      all_zero[i] = za == 0;
+      all_zero[i + 1] = zb == 0;
+      all_zero[i + 2] = zc == 0;
+      all_zero[i + 3] = zd == 0;
     }
   }
+  for (; i < N; i++) {
+    const double *xi = x[i];
+    uint64_t z = 0;
+    for (int j = 0; j < N_SNP; j++) {
+      const double v = xi[j];
+      p_hat_num[j] += v >= 0 ? v : 0.0;
+      count[j] += v >= 0;
+      z |= bits(v);
+    }
+    if (all_zero) all_zero[i] = z == 0;
+  }
+  for (int j = 0; j < N_SNP; j++) p_hat_den[j] = 2.0 * static_cast<double>(count[j]);
+  free_ivector(count, 0, N_SNP - 1);
 }
 
 // Frequency step shared by the three scorers, for variant j in order: q[j]
@@ -108,7 +151,8 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
   double *p_hat_num = dvector(0, N_SNP - 1);
   double *p_hat_den = dvector(0, N_SNP - 1);
   double *imputed = dvector(0, N_SNP - 1);
-  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den);
+  int *all_zero = ivector(0, N - 1);
+  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den, all_zero);
   AlleleSums sums;
   for (int j = 0; j < N_SNP; j++) {
     bool usable = frequency_step(j, p_hat_num[j], p_hat_den[j], MAF_UB, maf, q, &sums);
@@ -126,7 +170,8 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
   }
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;
-    impute_rows(0, N, N_SNP, x, imputed);
+    for (int i = 0; i < N; i++)
+      if (!all_zero[i]) impute_rows(i, i + 1, N_SNP, x, imputed);
   } else {
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T1)
       for (int j = 0; j < N_SNP; j++) wt0[0][j] = 0.0;
@@ -135,10 +180,14 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
     // Imputation and the three weighted sums of each subject in one sweep
     // over its row; each sum runs over the variants in ascending order. Two
     // subjects at a time give the processor independent chains of additions.
+    // A subject whose genotypes are all +0.0 has nothing to impute, and with
+    // finite weights every product is a zero, so its sums are +0.0.
     const double *w0 = wt0[0], *w1 = wt0[1], *w2 = wt0[2];
-    int i = 0;
-    for (; i + 1 < N; i += 2) {
-      double *xa = x[i], *xb = x[i + 1];
+    bool finite = true;
+    for (int j = 0; j < N_SNP; j++)
+      finite = finite && std::isfinite(w0[j]) && std::isfinite(w1[j]) && std::isfinite(w2[j]);
+    auto two_rows = [&](int ia, int ib) {
+      double *xa = x[ia], *xb = x[ib];
       double a0 = 0.0, a1 = 0.0, a2 = 0.0, b0 = 0.0, b1 = 0.0, b2 = 0.0;
       for (int j = 0; j < N_SNP; j++) {
         double va = xa[j], vb = xb[j];
@@ -153,14 +202,14 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
         a2 += w2[j] * va;
         b2 += w2[j] * vb;
       }
-      S[0][i] = a0;
-      S[1][i] = a1;
-      S[2][i] = a2;
-      S[0][i + 1] = b0;
-      S[1][i + 1] = b1;
-      S[2][i + 1] = b2;
-    }
-    for (; i < N; i++) {
+      S[0][ia] = a0;
+      S[1][ia] = a1;
+      S[2][ia] = a2;
+      S[0][ib] = b0;
+      S[1][ib] = b1;
+      S[2][ib] = b2;
+    };
+    auto one_row = [&](int i) {
       double *xi = x[i];
       double s0 = 0.0, s1 = 0.0, s2 = 0.0;
       for (int j = 0; j < N_SNP; j++) {
@@ -174,8 +223,21 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
       S[0][i] = s0;
       S[1][i] = s1;
       S[2][i] = s2;
+    };
+    int pending = -1;
+    for (int i = 0; i < N; i++) {
+      if (finite && all_zero[i]) {
+        S[0][i] = S[1][i] = S[2][i] = 0.0;
+      } else if (pending < 0) {
+        pending = i;
+      } else {
+        two_rows(pending, i);
+        pending = -1;
+      }
     }
+    if (pending >= 0) one_row(pending);
   }
+  free_ivector(all_zero, 0, N - 1);
   free_dvector(imputed, 0, N_SNP - 1);
   free_dvector(p_hat_den, 0, N_SNP - 1);
   free_dvector(p_hat_num, 0, N_SNP - 1);
