@@ -5,10 +5,42 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "numeric/arrays.h"
 
+// Two-lane double and 64-bit integer vectors of GCC and Clang; each lane
+// of a vector operation is the scalar IEEE operation on that lane.
+#if defined(__GNUC__)
+#define QUORVEX_VECTOR_EXT 1
+typedef double v2d __attribute__((vector_size(16)));
+typedef long long v2i __attribute__((vector_size(16)));
+#else
+#define QUORVEX_VECTOR_EXT 0
+#endif
+
 namespace {
+
+#if QUORVEX_VECTOR_EXT
+inline v2d load2(const double *p) {
+  v2d v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline v2i load2i(const long long *p) {
+  v2i v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store2(double *p, v2d v) { std::memcpy(p, &v, sizeof v); }
+inline void store2i(long long *p, v2i v) { std::memcpy(p, &v, sizeof v); }
+#endif
+
+inline uint64_t bits_of(double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, sizeof u);
+  return u;
+}
 
 // T1 and T5 take the variants strictly below these frequencies.
 constexpr double kT1Bound = 0.01;
@@ -34,21 +66,44 @@ struct AlleleSums {
 // +0.0 (all 64 bits zero).
 void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den,
                    int *all_zero = nullptr) {
-  int *count = ivector(0, N_SNP - 1);
-  for (int j = 0; j < N_SNP; j++) {
-    p_hat_num[j] = 0.0;
-    count[j] = 0;
-  }
-  auto bits = [](double v) {
-    uint64_t u;
-    std::memcpy(&u, &v, sizeof u);
-    return u;
-  };
+  std::vector<long long> count((size_t)(N_SNP > 0 ? N_SNP : 1), 0);
+  for (int j = 0; j < N_SNP; j++) p_hat_num[j] = 0.0;
   int i = 0;
   for (; i + 3 < N; i += 4) {
     const double *xa = x[i], *xb = x[i + 1], *xc = x[i + 2], *xd = x[i + 3];
     uint64_t za = 0, zb = 0, zc = 0, zd = 0;
-    for (int j = 0; j < N_SNP; j++) {
+    int j = 0;
+#if QUORVEX_VECTOR_EXT
+    // Two variants per step, one in each lane: lane by lane the same
+    // additions as the scalar loop below.
+    v2i va_z = {0, 0}, vb_z = {0, 0}, vc_z = {0, 0}, vd_z = {0, 0};
+    const v2d zero = {0.0, 0.0};
+    for (; j + 1 < N_SNP; j += 2) {
+      v2d sum = load2(p_hat_num + j);
+      v2i k = load2i(count.data() + j);
+      const v2d va = load2(xa + j), vb = load2(xb + j), vc = load2(xc + j), vd = load2(xd + j);
+      const v2i ma = va >= zero, mb = vb >= zero, mc = vc >= zero, md = vd >= zero;
+      sum += (v2d)((v2i)va & ma);
+      sum += (v2d)((v2i)vb & mb);
+      sum += (v2d)((v2i)vc & mc);
+      sum += (v2d)((v2i)vd & md);
+      k -= ma;  // a true lane of a comparison is -1
+      k -= mb;
+      k -= mc;
+      k -= md;
+      va_z |= (v2i)va;
+      vb_z |= (v2i)vb;
+      vc_z |= (v2i)vc;
+      vd_z |= (v2i)vd;
+      store2(p_hat_num + j, sum);
+      store2i(count.data() + j, k);
+    }
+    za = (uint64_t)(va_z[0] | va_z[1]);
+    zb = (uint64_t)(vb_z[0] | vb_z[1]);
+    zc = (uint64_t)(vc_z[0] | vc_z[1]);
+    zd = (uint64_t)(vd_z[0] | vd_z[1]);
+#endif
+    for (; j < N_SNP; j++) {
       const double va = xa[j], vb = xb[j], vc = xc[j], vd = xd[j];
       double s = p_hat_num[j];
       s += va >= 0 ? va : 0.0;
@@ -56,11 +111,11 @@ void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_ha
       s += vc >= 0 ? vc : 0.0;
       s += vd >= 0 ? vd : 0.0;
       p_hat_num[j] = s;
-      count[j] += (va >= 0) + (vb >= 0) + (vc >= 0) + (vd >= 0);
-      za |= bits(va);
-      zb |= bits(vb);
-      zc |= bits(vc);
-      zd |= bits(vd);
+      count[(size_t)j] += (va >= 0) + (vb >= 0) + (vc >= 0) + (vd >= 0);
+      za |= bits_of(va);
+      zb |= bits_of(vb);
+      zc |= bits_of(vc);
+      zd |= bits_of(vd);
     }
     if (all_zero) {
       all_zero[i] = za == 0;
@@ -75,13 +130,12 @@ void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_ha
     for (int j = 0; j < N_SNP; j++) {
       const double v = xi[j];
       p_hat_num[j] += v >= 0 ? v : 0.0;
-      count[j] += v >= 0;
-      z |= bits(v);
+      count[(size_t)j] += v >= 0;
+      z |= bits_of(v);
     }
     if (all_zero) all_zero[i] = z == 0;
   }
-  for (int j = 0; j < N_SNP; j++) p_hat_den[j] = 2.0 * static_cast<double>(count[j]);
-  free_ivector(count, 0, N_SNP - 1);
+  for (int j = 0; j < N_SNP; j++) p_hat_den[j] = 2.0 * static_cast<double>(count[(size_t)j]);
 }
 
 // Frequency step shared by the three scorers, for variant j in order: q[j]
@@ -383,10 +437,21 @@ double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double t
   double count = 0.0;
   if (MODEL == 1 || MODEL == 2) {
     // Subjects carrying at least one minor allele of the set.
+#if QUORVEX_VECTOR_EXT
+    // Two variants per step: all bits of a lane set for a variant of the set.
+    std::vector<long long> in_mask((size_t)(N_SNP > 0 ? N_SNP : 1), 0);
+    for (int j = 0; j < N_SNP; j++) in_mask[(size_t)j] = in[j] ? -1 : 0;
+    const v2d one = {1.0, 1.0};
+#endif
     for (int i = 0; i < n; i++) {
       const double *xi = x0[i];
-      int carrier = 0;
-      for (int j = 0; j < N_SNP; j++) carrier |= in[j] & (xi[j] >= 1 ? 1 : 0);
+      int carrier = 0, j = 0;
+#if QUORVEX_VECTOR_EXT
+      v2i hit = {0, 0};
+      for (; j + 1 < N_SNP; j += 2) hit |= (load2(xi + j) >= one) & load2i(in_mask.data() + j);
+      carrier = (hit[0] | hit[1]) != 0;
+#endif
+      for (; j < N_SNP; j++) carrier |= in[j] & (xi[j] >= 1 ? 1 : 0);
       count += carrier ? 1.0 : 0.0;
     }
   } else if (MODEL == 3) {
