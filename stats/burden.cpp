@@ -242,6 +242,30 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
       finite = finite && std::isfinite(w0[j]) && std::isfinite(w1[j]) && std::isfinite(w2[j]);
     auto two_rows = [&](int ia, int ib) {
       double *xa = x[ia], *xb = x[ib];
+#if QUORVEX_VECTOR_EXT
+      // Subject a in lane 0, b in lane 1; the imputation by a lane mask.
+      const v2d zero = {0.0, 0.0};
+      v2d s0 = zero, s1 = zero, s2 = zero;
+      for (int j = 0; j < N_SNP; j++) {
+        v2d v = {xa[j], xb[j]};
+        const v2d imp = {imputed[j], imputed[j]};
+        const v2i missing = v < zero;
+        v = (v2d)(((v2i)imp & missing) | ((v2i)v & ~missing));
+        xa[j] = v[0];
+        xb[j] = v[1];
+        const v2d c0 = {w0[j], w0[j]}, c1 = {w1[j], w1[j]}, c2 = {w2[j], w2[j]};
+        s0 += c0 * v;
+        s1 += c1 * v;
+        s2 += c2 * v;
+      }
+      S[0][ia] = s0[0];
+      S[1][ia] = s1[0];
+      S[2][ia] = s2[0];
+      S[0][ib] = s0[1];
+      S[1][ib] = s1[1];
+      S[2][ib] = s2[1];
+      return;
+#endif
       double a0 = 0.0, a1 = 0.0, a2 = 0.0, b0 = 0.0, b1 = 0.0, b2 = 0.0;
       for (int j = 0; j < N_SNP; j++) {
         double va = xa[j], vb = xb[j];
