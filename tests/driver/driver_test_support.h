@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_dir.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,17 +20,7 @@
 namespace test_support {
 
 // A fresh directory for one test's files.
-inline std::string temp_dir() {
-  // A fresh, empty folder per call (mkdtemp), so no test sees files that an
-  // earlier test process left behind, whatever process identifiers recur.
-  std::string base = ::testing::TempDir();
-  if (base.empty() || base.back() != '/') base += '/';
-  std::string pattern = base + "quorvex_XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) ADD_FAILURE() << "cannot create a folder under " << base;
-  return std::string(buf.data());
-}
+inline std::string temp_dir() { return make_scratch_dir("t"); }
 
 inline std::string write_file(const std::string &dir, const std::string &name, const std::string &text) {
   std::string path = dir + "/" + name;

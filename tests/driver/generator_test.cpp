@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+
 namespace {
 
 std::string read_file(const std::string &path) {
@@ -42,14 +44,7 @@ std::vector<std::string> split(const std::string &s, char sep) {
   }
 }
 
-std::string fresh_dir(const std::string &tag) {
-  std::string tmpl = ::testing::TempDir() + "quorvex_gen_" + tag + "_XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  const char *d = mkdtemp(buf.data());
-  EXPECT_NE(d, nullptr);
-  return d ? std::string(d) : std::string();
-}
+std::string fresh_dir(const std::string &tag) { return test_support::make_scratch_dir("gen_" + tag); }
 
 // Runs the generator with the arguments, output to dir; returns the exit status.
 int run_gen(const std::string &args, const std::string &dir) {
