@@ -8,22 +8,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace test_support {
 
 // A fresh directory for one test's files.
 inline std::string temp_dir() {
-  static int serial = 0;
+  // A fresh, empty folder per call (mkdtemp), so no test sees files that an
+  // earlier test process left behind, whatever process identifiers recur.
   std::string base = ::testing::TempDir();
   if (base.empty() || base.back() != '/') base += '/';
-  std::string dir = base + "quorvex_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-  std::string cmd = "mkdir -p '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot create " << dir;
-  return dir;
+  std::string pattern = base + "quorvex_XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) ADD_FAILURE() << "cannot create a folder under " << base;
+  return std::string(buf.data());
 }
 
 inline std::string write_file(const std::string &dir, const std::string &name, const std::string &text) {
