@@ -8,6 +8,7 @@
 // form for one variable, a one-dimensional integral for two, a long Monte
 // Carlo run beyond).
 
+#include <gsl/gsl_cdf.h>
 #include <gsl/gsl_integration.h>
 
 #include <algorithm>
@@ -80,6 +81,11 @@ inline double imhof_integrand(double u, void *params) {
 inline double chisq_mixture_upper_tail(const std::vector<double> &lambda, double x) {
   if (lambda.empty()) return x > 0 ? 0.0 : 1.0;
   if (lambda.size() == 1) return std::erfc(std::sqrt(x / lambda[0] / 2));
+  // Far in the tail: Q <= lambda_max chi2_r bounds the probability, and a
+  // bound below 1e-12 is as good as the value for the comparisons here.
+  const double lmax = *std::max_element(lambda.begin(), lambda.end());
+  const double bound = gsl_cdf_chisq_Q(x / lmax, (double)lambda.size());
+  if (bound < 1e-12) return bound;
   gsl_integration_workspace *w = gsl_integration_workspace_alloc(2000);
   gsl_integration_workspace *cw = gsl_integration_workspace_alloc(2000);
   gsl_integration_qawo_table *table =

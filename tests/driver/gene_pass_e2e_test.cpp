@@ -1022,3 +1022,146 @@ TEST(GenePassHandWorked, OneCarrierQuantitativeFamiliesUseNMinusP) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs the fixture with the options and compares the result file and the
+// logs with the independent computation.
+void run_and_compare(const Fixture &f, bool binary, const Options &o, const std::string &args,
+                     const std::string &dir) {
+  write_fixture(dir, f);
+  if (o.weights) put_file(dir, "weights.txt", o.weight_text);
+  ASSERT_EQ(run_quorvex(dir, args), 0) << get_file(dir + "/stdout.txt");
+  const Expected ex = expected_run(f, binary, o);
+  expect_same_results_loose(get_file(dir + "/rare.out"), ex.results, tol::kClose, ex.loose);
+  expect_same_results(get_file(dir + "/vt.log"), ex.vt_log, tol::kClose);
+  expect_same_results(get_file(dir + "/skat.log"), ex.skat_log, tol::kClose);
+  if (o.weights) expect_same_results(get_file(dir + "/multi.log"), ex.multi_log, tol::kClose);
+}
+
+// N subjects, intercept only, binary trait 1 0 1 0 ...; variant j (j =
+// 1..K) carried once by subject j - 1 and once by subject j + 29, at
+// frequency j / 1000, with a 4-column mapping flagging the first `flagged`
+// of them as VT thresholds. The nested threshold burdens are all valid.
+Fixture many_thresholds(int K, int flagged) {
+  Fixture f;
+  const int N = 60;
+  for (int i = 0; i < N; i++) f.y.push_back(i % 2 == 0 ? 1 : 0);
+  f.cov.assign(N, {});
+  for (int j = 1; j <= K; j++) {
+    char id[16];
+    snprintf(id, sizeof id, "v%02d", j);
+    f.snp.push_back(id);
+    std::vector<double> g(N, 0.0);
+    g[j - 1] = 1;
+    g[j + 29] = 1;
+    f.geno.push_back(g);
+    f.map.push_back({"G", id, j / 1000.0, j <= flagged ? 1 : 0});
+  }
+  f.map_columns = 4;
+  return f;
+}
+
+struct ThresholdCase {
+  int flagged;
+  bool has_vt_p;
+};
+
+class VtThresholdLimit : public ::testing::TestWithParam<ThresholdCase> {};
+
+// At most 19 kept thresholds get an asymptotic VT p-value (a 19-variable
+// integration); 20 give "NA" and no message. The VT log holds every
+// threshold either way.
+TEST_P(VtThresholdLimit, NineteenKeptThresholdsGetAPValueTwentyDoNot) {
+  const ThresholdCase c = GetParam();
+  Fixture f = many_thresholds(20, c.flagged);
+  const std::string dir = scratch_dir();
+  run_and_compare(f, true, Options(), "", dir);
+  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  EXPECT_EQ(row[4] != "NA", c.has_vt_p) << row[4];
+  EXPECT_EQ(split(get_file(dir + "/vt.log"), '\n').size(), (size_t)c.flagged + 1);
+  EXPECT_EQ(get_file(dir + "/stdout.txt").find("Warning"), std::string::npos);
+  if (!HasFailure()) remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limit, VtThresholdLimit,
+                         ::testing::Values(ThresholdCase{19, true}, ThresholdCase{20, false}));
+
+// A quantitative trait that follows the burden of three variants almost
+// exactly (150 subjects, 12 carriers): the largest |Z| of the three VT
+// thresholds and of the three weight vectors is about 12, the
+// multivariate normal tail is 0 to double precision, and the second stage
+// (accuracy p/100 = 0) cannot reach its accuracy: both maximum tests are
+// printed with their accuracy warnings, on standard output and in the
+// message log.
+TEST(GenePassAccuracy, MaximumTestWarningsGoThroughTheWarningReport) {
+  Fixture f;
+  const int N = 150;
+  f.cov.assign(N, {});
+  f.snp = {"v1", "v2", "v3"};
+  f.geno.assign(3, std::vector<double>(N, 0.0));
+  for (int i = 0; i < 12; i++) f.geno[i / 4][i] = 1;
+  for (int i = 0; i < N; i++) {
+    // Three decimals, so that the phenotype file holds the value exactly.
+    double noise = std::round(300 * std::sin(1.7 * i + 0.4)) / 1000;
+    f.y.push_back((i < 12 ? 10.0 : 0.0) + noise);
+  }
+  f.map = {{"G", "v1", 0.005, 0}, {"G", "v2", 0.02, 0}, {"G", "v3", 0.03, 0}};
+  f.map_columns = 3;
+  Options o;
+  o.weights = true;
+  o.weight_text = "G v1 1 0 1\nG v2 0 1 1\nG v3 0 0 1\n";
+  const std::string dir = scratch_dir();
+  run_and_compare(f, false, o, "-wfile weights.txt -msglog msg.log", dir);
+  const std::string warnings =
+      "GENE G Warning: The asymptotic VT p-value may not be accurate.\n"
+      "GENE G Warning: The asymptotic multivariate maximum test p-value may not be accurate.\n";
+  EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
+  const std::string out = get_file(dir + "/stdout.txt");
+  // The SKAT line comes first, then the two warnings in test order.
+  EXPECT_NE(out.find("\n\n" + warnings), std::string::npos) << out;
+  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  EXPECT_EQ(row[4], "0.0000E+00");  // VT_P
+  EXPECT_EQ(row[6], "0.0000E+00");  // MAX_P
+  if (!HasFailure()) remove_dir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+struct LogFailure {
+  const char *name;
+  const char *args;
+  const char *message;
+};
+
+class ScoreLogCreation : public ::testing::TestWithParam<LogFailure> {};
+
+// A score log that cannot be created stops the run before the result file
+// is written.
+TEST_P(ScoreLogCreation, StopsWithTheLogsMessage) {
+  const LogFailure c = GetParam();
+  Fixture f = base_fixture(true, 0);
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  put_file(dir, "weights.txt", kWeights);
+  ASSERT_EQ(run_quorvex(dir, c.args), 1);
+  const std::string out = get_file(dir + "/stdout.txt");
+  EXPECT_NE(out.find(std::string(c.message) + "\nQUORVEX was stopped due to error(s) listed above.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(file_exists(dir + "/rare.out"));
+  if (!HasFailure()) remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, ScoreLogCreation,
+    ::testing::Values(LogFailure{"vt", "-vtlog no/such/vt.log", "Error: Cannot create 'no/such/vt.log'.\n"},
+                      LogFailure{"variant", "-snplog no/such/s.log",
+                                 "Error: Cannot create 'no/such/s.log'.\n"},
+                      LogFailure{"customized", "-wfile weights.txt -multilog no/such/m.log",
+                                 "Error: Cannot create multivariate test log 'no/such/m.log'.\n"}),
+    [](const ::testing::TestParamInfo<LogFailure> &info) { return std::string(info.param.name); });
+
+}  // namespace
