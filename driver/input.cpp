@@ -140,7 +140,8 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
   CountResult c = count_file(phenotype, open_failure);
   if (c.rows == 0) fail("fail\nError: Phenotype file '%s' is empty.\n", phenotype);
   const long N = c.rows, p = c.tabs / c.rows;
-  if (p == 0) fail("fail\nError: Phenotype file '%s' has no tab-separated columns.\n", phenotype);
+  const char *no_tab = "fail\nError: Phenotype file '%s' has no tab-separated columns.\n";
+  if (c.tabs == 0) fail(no_tab, phenotype);
 
   // The file is small: its lines are checked as a whole first, so that an
   // empty line is named before the rows whose count of fields it upset.
@@ -157,6 +158,9 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
   for (std::size_t i = 0; i < lines.size(); i++)
     if (count_tokens(lines[i].data(), lines[i].data() + lines[i].size()) == 0)
       fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, 0, expected);
+  // Tabs on fewer rows than the file has (a two-column file ending in an
+  // empty line is named above) leave no column for the trait.
+  if (p == 0) fail(no_tab, phenotype);
   for (std::size_t i = 0; i < lines.size(); i++) {
     long n = count_tokens(lines[i].data(), lines[i].data() + lines[i].size());
     if (n != expected) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, n, expected);

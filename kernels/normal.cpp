@@ -190,7 +190,8 @@ double bvnu_(double *sh, double *sk, double *r__) {
       bvn += a * w[i] *
              (std::exp(-bs / (2.0 * xs) - hk / (1.0 + rs)) / rs -
               std::exp(-(bs / xs + hk) / 2.0) * (1.0 + c * xs * (1.0 + d * xs)));
-      xs = as * (1.0 - x[i]) * (1.0 - x[i]) / 4.0;
+      const double u = 1.0 - x[i];
+      xs = as * (u * u) / 4.0;
       rs = std::sqrt(1.0 - xs);
       bvn += a * w[i] * std::exp(-(bs / xs + hk) / 2.0) *
              (std::exp(-hk * (1.0 - rs) / (2.0 * (1.0 + rs))) / rs -

@@ -107,8 +107,8 @@ void sadmvn_(int *n, double *lower, double *upper, int *infin, double *correl, i
     adapt_(&m, &newcls, &maxcls, mvnfnc_, fabseps, releps, &lenwrk, work, error, value,
            inform__);
     totcls += newcls;
-    *error = std::fabs(*value - oldval) +
-             std::sqrt(rulcls * *error * *error / static_cast<double>(totcls));
+    const double square = *error * *error;
+    *error = std::fabs(*value - oldval) + std::sqrt(rulcls * square / static_cast<double>(totcls));
     if (*error <= std::max(*fabseps, *releps * std::fabs(*value))) {
       *inform__ = 0;
       return;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "kernels/adapt.h"
 #include "kernels/normal.h"
 #include "tests/support/tolerances.h"
 
@@ -427,6 +429,68 @@ TEST(MultivariateNormal, ToleranceMetExactlyCountsAsMet) {
   EXPECT_EQ(again.value, first.value);
   EXPECT_EQ(again.error, first.error);
   EXPECT_EQ(again.inform, 0);
+}
+
+// The probe, fresh start and continuation loop written out on the engine
+// and the integrand entries: after each continuation call the error is
+// |value - previous value| + sqrt(rulcls error^2 / total count), the square
+// taken first. The driver must reproduce value, error and status exactly.
+Result DriverLoop(int n, double *lower, double *upper, int *infin, double *correl, int maxpts,
+                  double abseps) {
+  static double work[8000];
+  int lenwrk = 8000, infis = 0;
+  double d = 0.0, e = 0.0, releps = 0.0;
+  Result r{0.0, 0.0, 0};
+  mvnnit_(&n, correl, lower, upper, infin, &infis, &d, &e);
+  int ndim = n - infis - 1;
+  EXPECT_GE(ndim, 1);
+  int rulcls = 1, zero = 0;
+  adapt_(&ndim, &rulcls, &zero, mvnfnc_, &abseps, &releps, &lenwrk, work, &r.error, &r.value,
+         &r.inform);
+  int maxcls = std::min(10 * rulcls, maxpts), totcls = 0;
+  adapt_(&ndim, &totcls, &maxcls, mvnfnc_, &abseps, &releps, &lenwrk, work, &r.error, &r.value,
+         &r.inform);
+  if (r.error <= abseps) return r;
+  for (;;) {
+    const double oldval = r.value;
+    maxcls = std::max(2 * rulcls, std::min(3 * maxcls / 2, maxpts - totcls));
+    int newcls = -1;
+    adapt_(&ndim, &newcls, &maxcls, mvnfnc_, &abseps, &releps, &lenwrk, work, &r.error,
+           &r.value, &r.inform);
+    totcls += newcls;
+    const double sq = r.error * r.error;
+    r.error = std::fabs(r.value - oldval) + std::sqrt(rulcls * sq / totcls);
+    if (r.error <= abseps) {
+      r.inform = 0;
+      return r;
+    }
+    if (maxpts - totcls <= 2 * rulcls) return r;
+  }
+}
+
+TEST(MultivariateNormal, ContinuationErrorFollowsTheCombinedEstimate) {
+  int differing = 0;
+  for (int n : {3, 5, 7})
+    for (double w : {2.0, 2.7})
+      for (double abseps : {1e-4, 1e-6}) {
+        Problem p = NestedBurden(n, w);
+        std::vector<double> lo(n), up(n), correl;
+        std::vector<int> inf(n, 2);
+        for (int i = 1; i <= n; i++) {
+          lo[i - 1] = -w;
+          up[i - 1] = w;
+          for (int j = 1; j < i; j++) correl.push_back(p.sigma[i][j]);
+        }
+        const int maxpts = 5000 * n * n * n;
+        const Result want =
+            DriverLoop(n, lo.data(), up.data(), inf.data(), correl.data(), maxpts, abseps);
+        const Result got = Solve(p, maxpts, abseps);
+        EXPECT_EQ(got.value, want.value) << n << " " << w << " " << abseps;
+        EXPECT_EQ(got.error, want.error) << n << " " << w << " " << abseps;
+        EXPECT_EQ(got.inform, want.inform) << n << " " << w << " " << abseps;
+        differing += got.error != want.error;
+      }
+  EXPECT_EQ(differing, 0);
 }
 
 TEST(VariableOrdering, EqualExpectedProbabilityTakesTheLaterCandidate) {

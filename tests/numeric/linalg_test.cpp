@@ -8,21 +8,10 @@
 #include <vector>
 
 #include "numeric/arrays.h"
+#include "tests/support/death_tests.h"
 #include "tests/support/tolerances.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace {
-
-// A fatal stop leaves its arrays allocated on purpose; the leak checker is
-// told to ignore what the dying child allocates from here on.
-void ignore_leaks_from_here() {
-#if defined(__SANITIZE_ADDRESS__)
-  __lsan_disable();
-#endif
-}
 
 using Rows = std::vector<std::vector<double>>;
 

@@ -8,19 +8,10 @@
 #include <vector>
 
 #include "numeric/arrays.h"
+#include "tests/support/death_tests.h"
 #include "tests/support/tolerances.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace {
-
-void ignore_leaks_from_here() {
-#if defined(__SANITIZE_ADDRESS__)
-  __lsan_disable();
-#endif
-}
 
 // Design with the intercept in column 0 and the given covariate columns.
 struct Design {
