@@ -853,6 +853,10 @@ const Case kCases[] = {
      "-resample 1000 -wfile weights.txt"},
     {"ResamplingDominant", true, 2, 3, opt(2, 0.05, 1, 1.0, false, true),
      "-dominant -resample 1000"},
+    // The customized test is never run under the dominant or recessive
+    // model: no MAX_P column and no customized log.
+    {"WeightFileIgnoredUnderRecessive", false, 1, 3, opt(3), "-recessive -wfile weights.txt"},
+    {"WeightFileFourColumnMapping", false, 2, 4, opt(1, 0.05, 1, 1.0, true), "-wfile weights.txt"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GenePassEndToEnd, ::testing::ValuesIn(kCases),
