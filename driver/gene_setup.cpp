@@ -1,6 +1,7 @@
 #include "driver/gene_setup.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,32 @@ struct BlankTable {
 const BlankTable kBlanks;
 
 inline bool is_blank(int c) { return kBlanks.blank[(unsigned char)c]; }
+
+// Eight bytes from p as a little-endian word: p[0] in the lowest byte.
+inline uint64_t load_le64(const char *p) {
+  uint64_t w;
+  memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return w;
+}
+
+// "\t0\t0\t0\t0" as a little-endian word.
+const uint64_t kZeroQuad = 0x3009300930093009ull;
+
+// Whether the eight bytes of w (in memory order, read as a little-endian
+// word) are tab, digit, tab, digit, tab, digit, tab, digit with every digit 0,
+// 1 or 2. Each digit is tested in its own 16-bit lane, where adding 0xD0 sets
+// bit 8 exactly when the digit byte is at least '0' and adding 0xCD exactly
+// when it is above '2'.
+inline bool le_tab_digit_quad(uint64_t w) {
+  const uint64_t kLow = 0x00FF00FF00FF00FFull, kBit8 = 0x0100010001000100ull;
+  if ((w & kLow) != 0x0009000900090009ull) return false;
+  const uint64_t d = (w >> 8) & kLow;
+  return ((d + 0x00D000D000D000D0ull) & kBit8) == kBit8 &&
+         ((d + 0x00CD00CD00CD00CDull) & kBit8) == 0;
+}
 
 // Next token of the cursor into out (at most cap - 1 bytes kept; empty at the
 // end of its span).
@@ -233,35 +260,56 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
     gene.nobs[j] = (int)(N - N * data.geno.geno_naRate[row]);
     if (ext && data.map.thresh_index[row] == 1) gene.thresh[n_found++] = gene.maf[j];
   }
-  // In tiles of kTile subjects: each row's values of the tile are parsed into
-  // a small variant-major buffer, which then fills x and its copy x0 in
-  // memory order.
+  // In tiles of kTile subjects: each row's values of the tile go straight
+  // into column j of x (x comes from dmatrix, whose rows follow one another
+  // in one block, so the tile's part of x is kTile * M consecutive doubles
+  // that stay in the cache while the rows are parsed); x0 is copied from x at
+  // the end.
   const long kTile = 64;
-  std::vector<double> &tile = gene.tile;
-  if (tile.size() < (size_t)(M * kTile)) tile.resize((size_t)(M * kTile));
   for (long i0 = 0; i0 < N; i0 += kTile) {
     const long n = std::min(kTile, N - i0);
     for (long j = 0; j < M; j++) {
       TokenCursor c = cursor[(size_t)j];
-      double *t = &tile[(size_t)(j * kTile)];
-      for (long i = 0; i < n; i++) {
+      double *col = gene.x[i0] + j;
+      auto t_at = [col, M](long i) -> double & { return col[i * M]; };
+      for (long i = 0; i < n;) {
         const char *q = c.p;
+        // Fastest path: four tokens of one character 0, 1 or 2, each after
+        // one tab, and a blank after the fourth: the same values as four
+        // turns of the next path.
+        if (i + 4 <= n && q + 8 < c.end) {
+          const uint64_t w = load_le64(q);
+          if (w == kZeroQuad && is_blank(q[8])) {  // the most common case
+            t_at(i) = t_at(i + 1) = t_at(i + 2) = t_at(i + 3) = 0.0;
+            c.p = q + 8;
+            i += 4;
+            continue;
+          }
+          if (le_tab_digit_quad(w) && is_blank(q[8])) {
+            const uint64_t d = ((w >> 8) & 0x00FF00FF00FF00FFull) - 0x0030003000300030ull;
+            t_at(i) = (double)(d & 0xFF);
+            t_at(i + 1) = (double)((d >> 16) & 0xFF);
+            t_at(i + 2) = (double)((d >> 32) & 0xFF);
+            t_at(i + 3) = (double)((d >> 48) & 0xFF);
+            c.p = q + 8;
+            i += 4;
+            continue;
+          }
+        }
         // Fast path: one blank, then 0, 1 or 2, then a blank.
         if (q + 2 < c.end && is_blank(q[0]) && (unsigned char)(q[1] - '0') <= 2 &&
             is_blank(q[2])) {
-          t[i] = (double)(q[1] - '0');
+          t_at(i) = (double)(q[1] - '0');
           c.p = q + 2;
         } else {
-          t[i] = cursor_value(c);
+          t_at(i) = cursor_value(c);
         }
+        i++;
       }
       cursor[(size_t)j] = c;
     }
-    for (long i = 0; i < n; i++) {
-      double *xi = gene.x[i0 + i], *x0i = gene.x0[i0 + i];
-      for (long j = 0; j < M; j++) xi[j] = x0i[j] = tile[(size_t)(j * kTile + i)];
-    }
   }
+  if (N > 0 && M > 0) memcpy(gene.x0[0], gene.x[0], sizeof(double) * (size_t)N * (size_t)M);
 }
 
 void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays &run,

@@ -55,7 +55,6 @@ struct GeneUnderTest {
   int n_weight = 0;             // K, 0 without weights
   std::vector<char> block;      // genotype rows read for this gene (kept for reuse)
   std::vector<TokenCursor> cursors;  // one per used row, into block
-  std::vector<double> tile;          // values of a few subjects, variant by variant
   double **wt = nullptr;        // [n_weight][N_SNP]
 };
 

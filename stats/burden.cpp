@@ -1,12 +1,46 @@
 #include "stats/burden.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "numeric/arrays.h"
 
+// Two-lane double and 64-bit integer vectors of GCC and Clang; each lane
+// of a vector operation is the scalar IEEE operation on that lane.
+#if defined(__GNUC__)
+#define QUORVEX_VECTOR_EXT 1
+typedef double v2d __attribute__((vector_size(16)));
+typedef long long v2i __attribute__((vector_size(16)));
+#else
+#define QUORVEX_VECTOR_EXT 0
+#endif
+
 namespace {
+
+#if QUORVEX_VECTOR_EXT
+inline v2d load2(const double *p) {
+  v2d v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline v2i load2i(const long long *p) {
+  v2i v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store2(double *p, v2d v) { std::memcpy(p, &v, sizeof v); }
+inline void store2i(long long *p, v2i v) { std::memcpy(p, &v, sizeof v); }
+#endif
+
+inline uint64_t bits_of(double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, sizeof u);
+  return u;
+}
 
 // T1 and T5 take the variants strictly below these frequencies.
 constexpr double kT1Bound = 0.01;
@@ -23,19 +57,85 @@ struct AlleleSums {
 };
 
 // Observed allele sum p_hat_num[j] and twice the observed count
-// p_hat_den[j] of every variant, in one row-major sweep (each variant's sums
-// still run over the subjects in ascending order).
-void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den) {
-  for (int j = 0; j < N_SNP; j++) p_hat_num[j] = p_hat_den[j] = 0.0;
-  for (int i = 0; i < N; i++) {
-    const double *xi = x[i];
-    for (int j = 0; j < N_SNP; j++) {
-      if (xi[j] >= 0) {
-        p_hat_num[j] += xi[j];
-        p_hat_den[j] += 2.0;
-      }
+// p_hat_den[j] of every variant, in row-major sweeps of four subjects (each
+// variant's sum still runs over the subjects in ascending order). A missing
+// genotype adds +0.0 to the sum, which leaves it as it is (it starts at +0.0
+// and so is never -0.0): the same sum as skipping it, without a branch. The
+// observed genotypes are counted in an integer: 2.0 added k times is exactly
+// 2k. With all_zero, all_zero[i] tells whether every genotype of subject i is
+// +0.0 (all 64 bits zero).
+void allele_counts(int N, int N_SNP, double **x, double *p_hat_num, double *p_hat_den,
+                   int *all_zero = nullptr) {
+  std::vector<long long> count((size_t)(N_SNP > 0 ? N_SNP : 1), 0);
+  for (int j = 0; j < N_SNP; j++) p_hat_num[j] = 0.0;
+  int i = 0;
+  for (; i + 3 < N; i += 4) {
+    const double *xa = x[i], *xb = x[i + 1], *xc = x[i + 2], *xd = x[i + 3];
+    uint64_t za = 0, zb = 0, zc = 0, zd = 0;
+    int j = 0;
+#if QUORVEX_VECTOR_EXT
+    // Two variants per step, one in each lane: lane by lane the same
+    // additions as the scalar loop below.
+    v2i va_z = {0, 0}, vb_z = {0, 0}, vc_z = {0, 0}, vd_z = {0, 0};
+    const v2d zero = {0.0, 0.0};
+    for (; j + 1 < N_SNP; j += 2) {
+      v2d sum = load2(p_hat_num + j);
+      v2i k = load2i(count.data() + j);
+      const v2d va = load2(xa + j), vb = load2(xb + j), vc = load2(xc + j), vd = load2(xd + j);
+      const v2i ma = va >= zero, mb = vb >= zero, mc = vc >= zero, md = vd >= zero;
+      sum += (v2d)((v2i)va & ma);
+      sum += (v2d)((v2i)vb & mb);
+      sum += (v2d)((v2i)vc & mc);
+      sum += (v2d)((v2i)vd & md);
+      k -= ma;  // a true lane of a comparison is -1
+      k -= mb;
+      k -= mc;
+      k -= md;
+      va_z |= (v2i)va;
+      vb_z |= (v2i)vb;
+      vc_z |= (v2i)vc;
+      vd_z |= (v2i)vd;
+      store2(p_hat_num + j, sum);
+      store2i(count.data() + j, k);
+    }
+    za = (uint64_t)(va_z[0] | va_z[1]);
+    zb = (uint64_t)(vb_z[0] | vb_z[1]);
+    zc = (uint64_t)(vc_z[0] | vc_z[1]);
+    zd = (uint64_t)(vd_z[0] | vd_z[1]);
+#endif
+    for (; j < N_SNP; j++) {
+      const double va = xa[j], vb = xb[j], vc = xc[j], vd = xd[j];
+      double s = p_hat_num[j];
+      s += va >= 0 ? va : 0.0;
+      s += vb >= 0 ? vb : 0.0;
+      s += vc >= 0 ? vc : 0.0;
+      s += vd >= 0 ? vd : 0.0;
+      p_hat_num[j] = s;
+      count[(size_t)j] += (va >= 0) + (vb >= 0) + (vc >= 0) + (vd >= 0);
+      za |= bits_of(va);
+      zb |= bits_of(vb);
+      zc |= bits_of(vc);
+      zd |= bits_of(vd);
+    }
+    if (all_zero) {
+      all_zero[i] = za == 0;
+      all_zero[i + 1] = zb == 0;
+      all_zero[i + 2] = zc == 0;
+      all_zero[i + 3] = zd == 0;
     }
   }
+  for (; i < N; i++) {
+    const double *xi = x[i];
+    uint64_t z = 0;
+    for (int j = 0; j < N_SNP; j++) {
+      const double v = xi[j];
+      p_hat_num[j] += v >= 0 ? v : 0.0;
+      count[(size_t)j] += v >= 0;
+      z |= bits_of(v);
+    }
+    if (all_zero) all_zero[i] = z == 0;
+  }
+  for (int j = 0; j < N_SNP; j++) p_hat_den[j] = 2.0 * static_cast<double>(count[(size_t)j]);
 }
 
 // Frequency step shared by the three scorers, for variant j in order: q[j]
@@ -84,6 +184,15 @@ bool no_usable_burden(int N_SNP, int MAC_LB, const AlleleSums &sums) {
   return sums.N5_count == N_SNP || static_cast<double>(MAC_LB) > sums.minor_allele;
 }
 
+// Missing genotypes (negative values) of subjects [from, to) become the
+// variant's imputed value.
+void impute_rows(int from, int to, int N_SNP, double **x, const double *imputed) {
+  for (int i = from; i < to; i++) {
+    double *xi = x[i];
+    for (int j = 0; j < N_SNP; j++) xi[j] = xi[j] < 0 ? imputed[j] : xi[j];
+  }
+}
+
 void zero_row(double *row, int N) {
   for (int i = 0; i < N; i++) row[i] = 0.0;
 }
@@ -96,7 +205,8 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
   double *p_hat_num = dvector(0, N_SNP - 1);
   double *p_hat_den = dvector(0, N_SNP - 1);
   double *imputed = dvector(0, N_SNP - 1);
-  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den);
+  int *all_zero = ivector(0, N - 1);
+  allele_counts(N, N_SNP, x, p_hat_num, p_hat_den, all_zero);
   AlleleSums sums;
   for (int j = 0; j < N_SNP; j++) {
     bool usable = frequency_step(j, p_hat_num[j], p_hat_den[j], MAF_UB, maf, q, &sums);
@@ -112,30 +222,100 @@ void getS(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_LB, d
     double p = maf_flag == 1 ? (p_hat_num[j] + 1.0) / (p_hat_den[j] + 2.0) : maf[j];
     wt0[2][j] = 1.0 / std::sqrt(p * (1.0 - p));
   }
-  for (int i = 0; i < N; i++)
-    for (int j = 0; j < N_SNP; j++)
-      if (x[i][j] < 0) x[i][j] = imputed[j];
-
   if (no_usable_burden(N_SNP, MAC_LB, sums)) {
     *flag = 1;
+    for (int i = 0; i < N; i++)
+      if (!all_zero[i]) impute_rows(i, i + 1, N_SNP, x, imputed);
   } else {
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T1)
       for (int j = 0; j < N_SNP; j++) wt0[0][j] = 0.0;
     if (static_cast<double>(MAC_LB) > sums.minor_allele_T5)
       for (int j = 0; j < N_SNP; j++) wt0[1][j] = 0.0;
-    for (int i = 0; i < N; i++) {
-      const double *xi = x[i];
+    // Imputation and the three weighted sums of each subject in one sweep
+    // over its row; each sum runs over the variants in ascending order. Two
+    // subjects at a time give the processor independent chains of additions.
+    // A subject whose genotypes are all +0.0 has nothing to impute, and with
+    // finite weights every product is a zero, so its sums are +0.0.
+    const double *w0 = wt0[0], *w1 = wt0[1], *w2 = wt0[2];
+    bool finite = true;
+    for (int j = 0; j < N_SNP; j++)
+      finite = finite && std::isfinite(w0[j]) && std::isfinite(w1[j]) && std::isfinite(w2[j]);
+    auto two_rows = [&](int ia, int ib) {
+      double *xa = x[ia], *xb = x[ib];
+#if QUORVEX_VECTOR_EXT
+      // Subject a in lane 0, b in lane 1; the imputation by a lane mask.
+      const v2d zero = {0.0, 0.0};
+      v2d s0 = zero, s1 = zero, s2 = zero;
+      for (int j = 0; j < N_SNP; j++) {
+        v2d v = {xa[j], xb[j]};
+        const v2d imp = {imputed[j], imputed[j]};
+        const v2i missing = v < zero;
+        v = (v2d)(((v2i)imp & missing) | ((v2i)v & ~missing));
+        xa[j] = v[0];
+        xb[j] = v[1];
+        const v2d c0 = {w0[j], w0[j]}, c1 = {w1[j], w1[j]}, c2 = {w2[j], w2[j]};
+        s0 += c0 * v;
+        s1 += c1 * v;
+        s2 += c2 * v;
+      }
+      S[0][ia] = s0[0];
+      S[1][ia] = s1[0];
+      S[2][ia] = s2[0];
+      S[0][ib] = s0[1];
+      S[1][ib] = s1[1];
+      S[2][ib] = s2[1];
+      return;
+#endif
+      double a0 = 0.0, a1 = 0.0, a2 = 0.0, b0 = 0.0, b1 = 0.0, b2 = 0.0;
+      for (int j = 0; j < N_SNP; j++) {
+        double va = xa[j], vb = xb[j];
+        va = va < 0 ? imputed[j] : va;
+        vb = vb < 0 ? imputed[j] : vb;
+        xa[j] = va;
+        xb[j] = vb;
+        a0 += w0[j] * va;
+        b0 += w0[j] * vb;
+        a1 += w1[j] * va;
+        b1 += w1[j] * vb;
+        a2 += w2[j] * va;
+        b2 += w2[j] * vb;
+      }
+      S[0][ia] = a0;
+      S[1][ia] = a1;
+      S[2][ia] = a2;
+      S[0][ib] = b0;
+      S[1][ib] = b1;
+      S[2][ib] = b2;
+    };
+    auto one_row = [&](int i) {
+      double *xi = x[i];
       double s0 = 0.0, s1 = 0.0, s2 = 0.0;
       for (int j = 0; j < N_SNP; j++) {
-        s0 += wt0[0][j] * xi[j];
-        s1 += wt0[1][j] * xi[j];
-        s2 += wt0[2][j] * xi[j];
+        double v = xi[j];
+        v = v < 0 ? imputed[j] : v;
+        xi[j] = v;
+        s0 += w0[j] * v;
+        s1 += w1[j] * v;
+        s2 += w2[j] * v;
       }
       S[0][i] = s0;
       S[1][i] = s1;
       S[2][i] = s2;
+    };
+    int pending = -1;
+    for (int i = 0; i < N; i++) {
+      if (finite && all_zero[i]) {
+        S[0][i] = S[1][i] = S[2][i] = 0.0;
+      } else if (pending < 0) {
+        pending = i;
+      } else {
+        two_rows(pending, i);
+        pending = -1;
+      }
     }
+    if (pending >= 0) one_row(pending);
   }
+  free_ivector(all_zero, 0, N - 1);
   free_dvector(imputed, 0, N_SNP - 1);
   free_dvector(p_hat_den, 0, N_SNP - 1);
   free_dvector(p_hat_num, 0, N_SNP - 1);
@@ -273,24 +453,44 @@ double getS_REC_impute(double type, int n_miss, double *q) {
 }
 
 double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double thresh) {
+  // The variants within the threshold, as 0/1 so that each subject's test
+  // needs no branch; a missing or non-carrier genotype then adds nothing
+  // (the sums start at +0.0, so adding +0.0 leaves them unchanged).
+  int *in = ivector(0, N_SNP - 1);
+  for (int j = 0; j < N_SNP; j++) in[j] = maf[j] <= thresh ? 1 : 0;
   double count = 0.0;
-  for (int i = 0; i < n; i++) {
-    if (MODEL == 1 || MODEL == 2) {
-      for (int j = 0; j < N_SNP; j++) {
-        if (maf[j] <= thresh && x0[i][j] >= 1) {
-          count += 1.0;
-          break;
-        }
-      }
-    } else if (MODEL == 3) {
+  if (MODEL == 1 || MODEL == 2) {
+    // Subjects carrying at least one minor allele of the set.
+#if QUORVEX_VECTOR_EXT
+    // Two variants per step: all bits of a lane set for a variant of the set.
+    std::vector<long long> in_mask((size_t)(N_SNP > 0 ? N_SNP : 1), 0);
+    for (int j = 0; j < N_SNP; j++) in_mask[(size_t)j] = in[j] ? -1 : 0;
+    const v2d one = {1.0, 1.0};
+#endif
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
+      int carrier = 0, j = 0;
+#if QUORVEX_VECTOR_EXT
+      v2i hit = {0, 0};
+      for (; j + 1 < N_SNP; j += 2) hit |= (load2(xi + j) >= one) & load2i(in_mask.data() + j);
+      carrier = (hit[0] | hit[1]) != 0;
+#endif
+      for (; j < N_SNP; j++) carrier |= in[j] & (xi[j] >= 1 ? 1 : 0);
+      count += carrier ? 1.0 : 0.0;
+    }
+  } else if (MODEL == 3) {
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
       double alleles = 0.0;
-      for (int j = 0; j < N_SNP; j++)
-        if (maf[j] <= thresh && x0[i][j] > 0.1) alleles += x0[i][j];
+      for (int j = 0; j < N_SNP; j++) alleles += (in[j] && xi[j] > 0.1) ? xi[j] : 0.0;
       if (alleles >= 2) count += 1.0;
-    } else {
-      for (int j = 0; j < N_SNP; j++)
-        if (maf[j] <= thresh && x0[i][j] > 0.1) count += x0[i][j];
+    }
+  } else {
+    for (int i = 0; i < n; i++) {
+      const double *xi = x0[i];
+      for (int j = 0; j < N_SNP; j++) count += (in[j] && xi[j] > 0.1) ? xi[j] : 0.0;
     }
   }
+  free_ivector(in, 0, N_SNP - 1);
   return count;
 }

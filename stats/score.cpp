@@ -16,17 +16,76 @@ double quadratic_form(int D, const double *SZ, double **Iz) {
   return Vq;
 }
 
+// The sums of the score statistic in one sweep over the subjects, each sum
+// in its own local accumulator and over the subjects in ascending order:
+// SZ[d] = sum (w[i] S[i]) z[i][d] with w = v (binary trait) or without the
+// factor (quantitative trait), U = sum S[i] centerY[i], V1 = sum (S[i] S[i]) v[i]
+// (binary) or sum S[i] S[i] (quantitative). DD > 0 fixes the number of design
+// columns at compile time so that its accumulators stay in registers; DD = 0
+// takes D at run time and sums into SZ.
+template <int DD, bool kBinary>
+void score_sums(int N, int D, const double *S, double *const *z, const double *centerY,
+                const double *v, double *SZ, double *U_sum, double *V1_sum) {
+  double U = 0.0, V1 = 0.0;
+  if (DD > 0) {
+    double acc[DD > 0 ? DD : 1];
+    for (int d = 0; d < DD; d++) acc[d] = 0.0;
+    for (int i = 0; i < N; i++) {
+      const double s = S[i];
+      const double *zi = z[i];
+      if (kBinary) {
+        const double vs = v[i] * s;
+        for (int d = 0; d < DD; d++) acc[d] += vs * zi[d];
+        U += s * centerY[i];
+        V1 += s * s * v[i];
+      } else {
+        for (int d = 0; d < DD; d++) acc[d] += s * zi[d];
+        U += s * centerY[i];
+        V1 += s * s;
+      }
+    }
+    for (int d = 0; d < DD; d++) SZ[d] = acc[d];
+  } else {
+    for (int d = 0; d < D; d++) SZ[d] = 0.0;
+    for (int i = 0; i < N; i++) {
+      const double s = S[i];
+      const double *zi = z[i];
+      if (kBinary) {
+        const double vs = v[i] * s;
+        for (int d = 0; d < D; d++) SZ[d] += vs * zi[d];
+        U += s * centerY[i];
+        V1 += s * s * v[i];
+      } else {
+        for (int d = 0; d < D; d++) SZ[d] += s * zi[d];
+        U += s * centerY[i];
+        V1 += s * s;
+      }
+    }
+  }
+  *U_sum = U;
+  *V1_sum = V1;
+}
+
+template <bool kBinary>
+void score_sums_any(int N, int D, const double *S, double *const *z, const double *centerY,
+                    const double *v, double *SZ, double *U, double *V1) {
+  switch (D) {
+    case 1: score_sums<1, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    case 2: score_sums<2, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    case 3: score_sums<3, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    case 4: score_sums<4, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    case 5: score_sums<5, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    case 6: score_sums<6, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+    default: score_sums<0, kBinary>(N, D, S, z, centerY, v, SZ, U, V1); break;
+  }
+}
+
 }  // namespace
 
 double score_stat(int N, int D, double * /*y*/, double *S, double **z, double *centerY, double *v,
                   double **Iz, double *SZ, double *U_output, double *V_output) {
-  for (int d = 0; d < D; d++) SZ[d] = 0.0;
-  for (int i = 0; i < N; i++)
-    for (int d = 0; d < D; d++) SZ[d] += v[i] * S[i] * z[i][d];
-  double U = 0.0;
-  for (int i = 0; i < N; i++) U += S[i] * centerY[i];
-  double V1 = 0.0;
-  for (int i = 0; i < N; i++) V1 += S[i] * S[i] * v[i];
+  double U = 0.0, V1 = 0.0;
+  score_sums_any<true>(N, D, S, z, centerY, v, SZ, &U, &V1);
   double V = V1 - quadratic_form(D, SZ, Iz);
   *U_output = U;
   *V_output = V;
@@ -36,14 +95,8 @@ double score_stat(int N, int D, double * /*y*/, double *S, double **z, double *c
 double score_stat_quanTrait(int N, int D, double * /*y*/, double *S, double **z, double *centerY,
                             double SigmaSQ, double **Iz, double *SZ, double *U_output,
                             double *V_output) {
-  for (int d = 0; d < D; d++) SZ[d] = 0.0;
-  for (int i = 0; i < N; i++)
-    for (int d = 0; d < D; d++) SZ[d] += S[i] * z[i][d];
   double U = 0.0, V1 = 0.0;
-  for (int i = 0; i < N; i++) {
-    U += S[i] * centerY[i];
-    V1 += S[i] * S[i];
-  }
+  score_sums_any<false>(N, D, S, z, centerY, nullptr, SZ, &U, &V1);
   double W = (V1 - quadratic_form(D, SZ, Iz)) * SigmaSQ;
   *U_output = U / SigmaSQ;
   *V_output = W / (SigmaSQ * SigmaSQ);

@@ -270,6 +270,75 @@ TEST(GeneGenotypes, ReadsOnlyTheUsedRowsAtTheirOffsets) {
   remove_dir(dir);
 }
 
+// Rows of 70 subjects (more than one tile of 64, not a multiple of four)
+// whose tokens mix runs of one-character genotypes with tokens that break a
+// run of four at every position: each value must be the token rule's value
+// of that token, in x and in its copy x0.
+struct TokenRowCase {
+  const char *name;
+  std::vector<std::string> pattern;  // tokens, repeated to 70 subjects
+  const char *end;                   // line end
+};
+
+TEST(GeneGenotypes, EveryTokenByTheTokenRuleAcrossRunsOfFour) {
+  const long N = 70;
+  const std::vector<TokenRowCase> cases = {
+      {"zeros", {"0"}, "\n"},
+      {"digits", {"0", "1", "2", "0", "0", "2", "1"}, "\n"},
+      {"missing inside a run", {"0", "0", "NA", "0", "1", "0", "0", "0", "0"}, "\n"},
+      {"other values", {"0", "3", "0", "0.5", "0", "0", "N", "2", "1e0", "0", "0", "0"}, "\r\n"},
+      {"blank before a token", {"0", " 1", "0", "0", "0", "0", "\v2", "0"}, "\n"},
+      {"last row without a line end", {"1", "0", "0", "0", "0", "0", "0", "NA"}, ""},
+  };
+  const std::string dir = scratch_dir();
+  std::vector<std::string> lines;
+  std::vector<std::vector<double>> expect;
+  for (size_t r = 0; r < cases.size(); r++) {
+    std::string line = "v" + std::to_string(r);
+    std::vector<double> values;
+    for (long i = 0; i < N; i++) {
+      const std::string &tok = cases[r].pattern[(size_t)i % cases[r].pattern.size()];
+      line += "\t" + tok;
+      size_t b = tok.find_first_not_of(" \v");
+      values.push_back(genotype_token_value(tok.c_str() + b));
+    }
+    lines.push_back(line + cases[r].end);
+    expect.push_back(values);
+  }
+  std::vector<long> offsets;
+  const std::string path = write_genotypes(dir, lines, offsets);
+  std::vector<GenoRow> geno;
+  for (size_t r = 0; r < cases.size(); r++) geno.push_back({"v", 0, 0.01, 0});
+  HandData hand(N, geno, {{"G", "v", 0, 0}}, 2);
+  hand.offsets = offsets;
+  hand.data.geno.geno_offset = hand.offsets.data();
+  Settings s = default_settings();
+  s.genotype = path.c_str();
+  std::vector<double> genek(cases.size(), 0.01);
+  RunArrays run;
+  run.genek_index = genek.data();
+  GeneUnderTest gene;
+  strcpy(gene.geneID, "G");
+  // Every row, and then every second row (runs of rows that are not
+  // neighbours in the file).
+  for (int step : {1, 2}) {
+    gene.used_rows.clear();
+    for (size_t r = 0; r < cases.size(); r += (size_t)step) gene.used_rows.push_back((long)r);
+    gene.N_SNP = (long)gene.used_rows.size();
+    WeightIndex weights;
+    read_gene_data(s, hand.data, weights, run, gene);
+    for (long j = 0; j < gene.N_SNP; j++) {
+      const size_t r = (size_t)gene.used_rows[(size_t)j];
+      for (long i = 0; i < N; i++) {
+        EXPECT_EQ(gene.x[i][j], expect[r][(size_t)i]) << cases[r].name << ", subject " << i;
+        EXPECT_EQ(gene.x0[i][j], expect[r][(size_t)i]) << cases[r].name << ", subject " << i;
+      }
+    }
+    release_gene(hand.data, run, gene);
+  }
+  remove_dir(dir);
+}
+
 TEST(GeneGenotypesDeathTest, UnreadableGenotypeFileStops) {
   HandData hand(2, {{"r0", 0, 0.25, 0}}, {{"G", "r0", 0, 0}}, 2);
   Settings s = default_settings();
