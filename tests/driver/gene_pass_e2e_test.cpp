@@ -857,6 +857,10 @@ const Case kCases[] = {
     // model: no MAX_P column and no customized log.
     {"WeightFileIgnoredUnderRecessive", false, 1, 3, opt(3), "-recessive -wfile weights.txt"},
     {"WeightFileFourColumnMapping", false, 2, 4, opt(1, 0.05, 1, 1.0, true), "-wfile weights.txt"},
+    // GC's only variant is monomorphic (used with four columns) and, with
+    // -MAC 0, tested: its constant SKAT score and VT burden are dropped but
+    // logged with zeros, and SKAT prints no empty line for it.
+    {"FourColumnMappingMacZero", true, 2, 4, opt(1, 0.05, 0), "-MAC 0"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GenePassEndToEnd, ::testing::ValuesIn(kCases),
