@@ -34,7 +34,7 @@ run_example() {
   local out=build/example-run
   rm -rf "$out"; mkdir -p "$out"
   (cd "$out" && ../quorvex -pfile ../../examples/pheno.txt -gfile ../../examples/geno.txt \
-      -mfile ../../examples/mapping.txt)
+      -mfile ../../examples/mapping.txt -wfile ../../examples/weights.txt)
   echo "Example output files are in $out/"
 }
 

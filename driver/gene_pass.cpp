@@ -1,11 +1,14 @@
 #include "driver/gene_pass.h"
 
 #include "driver/burden_tests.h"
+#include "driver/family_tests.h"
 #include "driver/gene_results.h"
 #include "driver/gene_setup.h"
+#include "driver/score_logs.h"
 
 void gene_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                RunArrays &run, MessageLog &log) {
+  create_score_logs(settings, data, null_model);
   write_gene_header(settings);
 
   GenotypeIndex index;
@@ -15,6 +18,7 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
     for (long r = 0; r < data.geno.geno_NROW; r++) data.map.thresh_index[r] = 0;
 
   GeneUnderTest gene;
+  FamilyRows rows;
   long map_index = 0;
   for (long k = 0; k < data.map.N_GENE; k++) {
     gene.k = k;
@@ -25,7 +29,9 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
       continue;
     }
     burden_tests(settings, data, null_model, run, gene, log);
+    family_tests(settings, data, null_model, run, gene, rows, log);
     release_gene(data, run, gene);
+    release_family_rows(data, rows);
     write_gene_row(settings, run, k, gene.geneID);
   }
 }

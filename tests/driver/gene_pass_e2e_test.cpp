@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "tests/driver/family_reference.h"
 #include "tests/driver/gene_pass_support.h"
 #include "tests/support/tolerances.h"
 
@@ -228,6 +230,135 @@ void score(const Null &nm, const std::vector<double> &S, double &U, double &V, d
   Z = (V > 1e-12 * std::max(1.0, s2)) ? U / std::sqrt(V) : NAN;
 }
 
+// A family of candidate scores S[0..K-1] (N values each): U, covariance and
+// null flags. null[l] = 1 on entry marks a score below the count bound; a
+// constant score, one collinear with the design, or one whose variance is not
+// positive is null as well. Family variances of a quantitative trait use the
+// residual variance on N - p degrees of freedom.
+struct Family {
+  std::vector<double> U;
+  Matrix cov;
+  std::vector<int> null;
+  int kept = 0;
+};
+
+Family family(const Null &nm, const Matrix &S, std::vector<int> null) {
+  const size_t K = S.size(), N = nm.res.size(), p = nm.Z[0].size();
+  Family fam;
+  fam.U.assign(K, 0.0);
+  fam.cov.assign(K, std::vector<double>(K, 0.0));
+  Matrix A(p, std::vector<double>(p, 0.0)), A1(p, std::vector<double>(p, 0.0));
+  for (size_t i = 0; i < N; i++)
+    for (size_t d = 0; d < p; d++)
+      for (size_t e = 0; e < p; e++) {
+        A[d][e] += nm.w[i] * nm.Z[i][d] * nm.Z[i][e];
+        A1[d][e] += nm.Z[i][d] * nm.Z[i][e];
+      }
+  Matrix c(K, std::vector<double>(p, 0.0)), Ac(K);
+  for (size_t l = 0; l < K; l++) {
+    bool constant = true;
+    std::vector<double> b(p, 0.0);
+    double ss = 0;
+    for (size_t i = 0; i < N; i++) {
+      if (S[l][i] != S[l][0]) constant = false;
+      ss += S[l][i] * S[l][i];
+      for (size_t d = 0; d < p; d++) {
+        b[d] += S[l][i] * nm.Z[i][d];
+        c[l][d] += nm.w[i] * S[l][i] * nm.Z[i][d];
+      }
+    }
+    std::vector<double> g = solve(A1, b);
+    double fitted = 0;
+    for (size_t d = 0; d < p; d++) fitted += b[d] * g[d];
+    if (constant || ss - fitted <= 1e-12 * std::max(1.0, ss)) null[l] = 1;
+    Ac[l] = solve(A, c[l]);
+  }
+  const double scale = nm.binary ? 1.0 : (double)N / ((double)(N - p) * nm.sigma2);
+  for (size_t l = 0; l < K; l++) {
+    if (null[l]) continue;
+    double u = 0;
+    for (size_t i = 0; i < N; i++) u += nm.res[i] * S[l][i];
+    fam.U[l] = nm.binary ? u : u / nm.sigma2;
+    for (size_t m = 0; m < K; m++) {
+      if (null[m]) continue;
+      double sw = 0, q = 0;
+      for (size_t i = 0; i < N; i++) sw += nm.w[i] * S[l][i] * S[m][i];
+      for (size_t d = 0; d < p; d++) q += c[l][d] * Ac[m][d];
+      fam.cov[l][m] = (sw - q) * scale;
+    }
+  }
+  for (size_t l = 0; l < K; l++)
+    if (!null[l] && fam.cov[l][l] <= 1e-12) null[l] = 1;
+  for (size_t l = 0; l < K; l++)
+    if (null[l]) {
+      fam.U[l] = 0;
+      for (size_t m = 0; m < K; m++) fam.cov[l][m] = fam.cov[m][l] = 0;
+    }
+  fam.null = null;
+  for (int f : null) fam.kept += f == 0;
+  return fam;
+}
+
+// Maximum-statistic p-value of a family: T = max |U| / sqrt(V) over the
+// usable scores, a score correlated within 1e-10 of +1 with an earlier one
+// left out of the integration.
+family_reference::Reference max_test(const Family &fam) {
+  std::vector<size_t> use;
+  for (size_t l = 0; l < fam.U.size(); l++)
+    if (fam.cov[l][l] > 0) use.push_back(l);
+  double T = 0;
+  for (size_t l : use) T = std::max(T, std::fabs(fam.U[l]) / std::sqrt(fam.cov[l][l]));
+  std::vector<size_t> keep;
+  for (size_t a = 0; a < use.size(); a++) {
+    bool dup = false;
+    for (size_t b = 0; b < a; b++) {
+      double r = fam.cov[use[a]][use[b]] / std::sqrt(fam.cov[use[a]][use[a]] * fam.cov[use[b]][use[b]]);
+      if (std::fabs(r - 1) < 1e-10) dup = true;
+    }
+    if (!dup) keep.push_back(use[a]);
+  }
+  Matrix R(keep.size(), std::vector<double>(keep.size()));
+  for (size_t a = 0; a < keep.size(); a++)
+    for (size_t b = 0; b < keep.size(); b++)
+      R[a][b] = a == b ? 1.0
+                       : fam.cov[keep[a]][keep[b]] /
+                             std::sqrt(fam.cov[keep[a]][keep[a]] * fam.cov[keep[b]][keep[b]]);
+  return family_reference::max_normal_tail(R, T);
+}
+
+// SKAT p-value: Q = sum w U^2 over the usable scores against the eigenvalues
+// of the weighted covariance above 1e-5 of their mean.
+double skat_test(const Family &fam, const std::vector<double> &w) {
+  std::vector<size_t> use;
+  for (size_t l = 0; l < fam.U.size(); l++)
+    if (fam.cov[l][l] > 0) use.push_back(l);
+  double Q = 0;
+  Matrix Kern(use.size(), std::vector<double>(use.size()));
+  for (size_t a = 0; a < use.size(); a++) {
+    Q += w[use[a]] * fam.U[use[a]] * fam.U[use[a]];
+    for (size_t b = 0; b < use.size(); b++)
+      Kern[a][b] = std::sqrt(w[use[a]] * w[use[b]]) * fam.cov[use[a]][use[b]];
+  }
+  std::vector<double> ev = family_reference::jacobi_eigenvalues(Kern), lambda;
+  double sum = 0;
+  int n = 0;
+  for (double e : ev)
+    if (e >= 0) {
+      sum += e;
+      n++;
+    }
+  for (double e : ev)
+    if (e > sum / n / 100000) lambda.push_back(e);
+  return family_reference::chisq_mixture_upper_tail(lambda, Q);
+}
+
+// Lower triangle of row j: "\t%.9E" up to the diagonal, "\t0" above.
+std::string lower_row(const Matrix &cov, size_t j) {
+  std::string s;
+  for (size_t c = 0; c < cov.size(); c++) s += c <= j ? "\t" + fmt("%.9E", cov[j][c]) : "\t0";
+  return s;
+}
+
 // -------------------------------------------------- independent gene logic
 
 struct Options {
@@ -236,6 +367,7 @@ struct Options {
   int MAC_LB = 1;
   double NA_UB = 1.0;
   bool weights = false;   // customized test on: a MAX_P column
+  std::string weight_text;  // the weight file (gene, variant, weights)
   bool resample = false;  // resampling columns
 };
 
@@ -258,10 +390,39 @@ double prob_at_least(const std::vector<double> &q, int need) {
   return tail;
 }
 
-std::string expected_results(const Fixture &f, bool binary, const Options &o) {
+// A field of the result file whose value may lie within tol of the expected
+// one (p-values of numerical integrations).
+struct Loose {
+  size_t line, field;
+  double tol;
+};
+
+struct Expected {
+  std::string results, vt_log, skat_log, multi_log;
+  std::vector<Loose> loose;
+};
+
+Expected expected_run(const Fixture &f, bool binary, const Options &o) {
+  Expected ex;
   const size_t N = f.y.size();
   const int nfix = o.model == 1 ? 3 : 2;
   Null nm = fit_null(f, binary);
+  if (!binary) {
+    ex.vt_log = ex.skat_log = "#ResidualVariance = " + fmt("%.9f", nm.sigma2) + "\n";
+    if (o.weights) ex.multi_log = ex.vt_log;
+  }
+  // Weight lines: gene -> variant -> weights (the fixtures keep a gene's
+  // lines together and give every line the same number of weights).
+  std::map<std::string, std::map<std::string, std::vector<double>>> weight_of;
+  {
+    std::vector<std::string> lines = split(o.weight_text, '\n');
+    for (const std::string &line : lines) {
+      std::vector<std::string> t = split(line, ' ');
+      if (t.size() < 3) continue;
+      for (size_t k = 2; k < t.size(); k++) weight_of[t[0]][t[1]].push_back(std::atof(t[k].c_str()));
+    }
+  }
+  size_t line_no = 1;
   std::string out;
   if (o.model == 1) {
     out = "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P";
@@ -395,12 +556,174 @@ std::string expected_results(const Fixture &f, bool binary, const Options &o) {
         tail += "\tNA\tNA\tNA\tNA";
       }
     }
-    out += "\tNA\tNA";             // VT_P, SKAT_P
-    if (o.weights) out += "\tNA";    // MAX_P
+    // ------------------------------------------------ SKAT, VT, customized
+    const size_t M = used.size();
+    std::vector<double> qv(M), umaf(M);
+    for (size_t j = 0; j < M; j++) {
+      qv[j] = 1 - gsum[used[j]] / (2 * nobs[used[j]]);
+      umaf[j] = freq[used[j]];
+    }
+    auto g0 = [&](size_t i, size_t j) { return f.geno[used[j]][i]; };
+    // Working genotypes after the burden step.
+    Matrix X(M, std::vector<double>(N));
+    for (size_t j = 0; j < M; j++)
+      for (size_t i = 0; i < N; i++) {
+        double g = g0(i, j);
+        if (o.model == 1)
+          X[j][i] = g < 0 ? 2 * (1 - qv[j]) : g;
+        else if (o.model == 2)
+          X[j][i] = g < 0 ? 1 - qv[j] * qv[j] : (g > 0 ? 1 : 0);
+        else
+          X[j][i] = g < 0 ? (1 - qv[j]) * (1 - qv[j]) : (g >= 2 ? 1 : 0);
+      }
+    // Count of a burden over the variants with frequency <= t.
+    auto burden_mac = [&](double t) {
+      int mac = 0;
+      for (size_t i = 0; i < N; i++) {
+        double a = 0;
+        bool carrier = false;
+        for (size_t j = 0; j < M; j++)
+          if (umaf[j] <= t) {
+            if (g0(i, j) >= 1) carrier = true;
+            if (g0(i, j) > 0.1) a += g0(i, j);
+          }
+        mac += o.model == 3 ? (a >= 2) : carrier;
+      }
+      return mac;
+    };
+    // SKAT: one score per variant, weights 25^2 (1 - maf)^48.
+    {
+      Family fam = family(nm, X, std::vector<int>(M, 0));
+      std::vector<double> w(M);
+      for (size_t j = 0; j < M; j++) w[j] = std::pow(25 * std::pow(1 - umaf[j], 24), 2);
+      for (size_t j = 0; j < M; j++) {
+        int mac = 0;
+        for (size_t i = 0; i < N; i++) mac += X[j][i] >= 1;
+        char buf[256];
+        snprintf(buf, sizeof buf, "%s\t%s\t%E\t%d\t%d\t%.9E", gene.c_str(),
+                 f.snp[used[j]].c_str(), umaf[j], mac,
+                 (int)(N - N * ((double)(N - nobs[used[j]]) / N)), fam.U[j]);
+        ex.skat_log += buf + lower_row(fam.cov, j) + "\n";
+      }
+      double p_vt = 99, p_skat = 99;
+      family_reference::Reference vt{99, 0};
+      if (fam.kept > 0) p_skat = skat_test(fam, w);
+      // VT thresholds: the flagged frequencies (four columns) or the
+      // distinct frequencies whose burden meets the count bound.
+      std::vector<double> th;
+      if (f.map_columns == 4) {
+        for (size_t j = 0; j < M; j++) {
+          bool flagged = false;
+          for (size_t m = 0; m < map.size(); m++)
+            if (map[m].gene == gene && map[m].snp == f.snp[used[j]] && map[m].maf == umaf[j] &&
+                map[m].flag == 1)
+              flagged = true;
+          if (flagged) th.push_back(umaf[j]);
+        }
+      } else if (burden_mac(1.0) >= o.MAC_LB) {
+        for (size_t j = 0; j < M; j++)
+          if (std::find(th.begin(), th.end(), umaf[j]) == th.end() &&
+              burden_mac(umaf[j]) >= o.MAC_LB)
+            th.push_back(umaf[j]);
+      }
+      if (!th.empty()) {
+        Matrix S(th.size(), std::vector<double>(N, 0.0));
+        std::vector<int> null(th.size(), 0), macs(th.size());
+        for (size_t l = 0; l < th.size(); l++) {
+          macs[l] = burden_mac(th[l]);
+          if (macs[l] < o.MAC_LB) null[l] = 1;
+          for (size_t i = 0; i < N; i++) {
+            double sum = 0, high = 0;
+            bool carrier = false;
+            std::vector<double> qmiss;
+            for (size_t j = 0; j < M; j++) {
+              if (!(umaf[j] <= th[l])) continue;
+              double g = g0(i, j);
+              if (g < -0.1) {
+                qmiss.push_back(qv[j]);
+                sum += 2 * (1 - qv[j]);
+              } else {
+                sum += g;
+                if (g > 0.5) {
+                  carrier = true;
+                  high += g;
+                }
+              }
+            }
+            if (o.model == 1)
+              S[l][i] = sum;
+            else if (o.model == 2)
+              S[l][i] = carrier ? 1 : prob_at_least(qmiss, 1);
+            else
+              S[l][i] = high >= 2 ? 1 : (qmiss.empty() ? 0 : prob_at_least(qmiss, 2 - (int)high));
+          }
+        }
+        Family vfam = family(nm, S, null);
+        for (size_t l = 0; l < th.size(); l++) {
+          char buf[256];
+          snprintf(buf, sizeof buf, "%s\t%E\t%d\t%.9E", gene.c_str(), th[l], macs[l], vfam.U[l]);
+          ex.vt_log += buf + lower_row(vfam.cov, l) + "\n";
+        }
+        if (vfam.kept > 0 && vfam.kept <= 19) {
+          vt = max_test(vfam);
+          p_vt = vt.p;
+        }
+      }
+      out += p_vt <= 1 ? "\t" + fmt("%.4E", p_vt) : "\tNA";
+      if (p_vt <= 1) ex.loose.push_back({line_no, (size_t)nfix + 1, vt.tol});
+      out += p_skat <= 1 ? "\t" + fmt("%.4E", p_skat) : "\tNA";
+      if (p_skat <= 1) ex.loose.push_back({line_no, (size_t)nfix + 2, 1e-8 + 1e-5 * p_skat});
+    }
+    if (o.weights) {
+      double p_max = 99;
+      family_reference::Reference mx{99, 0};
+      auto it = weight_of.find(gene);
+      size_t K = 0;
+      for (size_t j = 0; it != weight_of.end() && j < M; j++) {
+        auto wj = it->second.find(f.snp[used[j]]);
+        if (wj != it->second.end()) K = wj->second.size();
+      }
+      if (K > 0) {
+        Matrix S(K, std::vector<double>(N, 0.0));
+        std::vector<int> null(K, 0), macs(K, 0);
+        for (size_t k = 0; k < K; k++) {
+          std::vector<double> wt(M, 0.0);
+          for (size_t j = 0; j < M; j++) {
+            auto wj = it->second.find(f.snp[used[j]]);
+            if (wj != it->second.end()) wt[j] = wj->second[k];
+          }
+          for (size_t i = 0; i < N; i++) {
+            bool carrier = false;
+            for (size_t j = 0; j < M; j++) {
+              double g = g0(i, j);
+              S[k][i] += wt[j] * (g < -0.1 ? 2 * (1 - qv[j]) : g);
+              if (wt[j] > 0 && g > 0.1) carrier = true;
+            }
+            macs[k] += carrier;
+          }
+          if (macs[k] < o.MAC_LB) null[k] = 1;
+        }
+        Family mfam = family(nm, S, null);
+        for (size_t k = 0; k < K; k++) {
+          char buf[256];
+          snprintf(buf, sizeof buf, "%s\t%d\t%d\t%.9E", gene.c_str(), (int)k + 1, macs[k],
+                   mfam.U[k]);
+          ex.multi_log += buf + lower_row(mfam.cov, k) + "\n";
+        }
+        if (mfam.kept >= 1 && mfam.kept <= 19) {
+          mx = max_test(mfam);
+          p_max = mx.p;
+        }
+      }
+      out += p_max <= 1 ? "\t" + fmt("%.4E", p_max) : "\tNA";
+      if (p_max <= 1) ex.loose.push_back({line_no, (size_t)nfix + 3, mx.tol});
+    }
     if (o.resample) out += std::string(o.model == 1 ? "\tNA\tNA\tNA\tNA\tNA\tNA" : "\tNA\tNA\tNA\tNA");
     out += tail + "\n";
+    line_no++;
   }
-  return out;
+  ex.results = out;
+  return ex;
 }
 
 // ------------------------------------------------------------------ cases
@@ -418,21 +741,79 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class GenePassEndToEnd : public ::testing::TestWithParam<Case> {};
 
+// Two weight vectors; GA's v04 has no line (weight 0), GB's two vectors are
+// proportional over its used variants (correlation 1, one is left out of the
+// integration).
+const char kWeights[] = "GA v01 1 0.5\nGA v02 2 0.5\nGA v03 1 1\nGB v08 3 1\nGE v03 1 1\n";
+
+// expect_same_results, except that the listed fields may differ by their
+// tolerance plus one unit of the last printed digit.
+void expect_same_results_loose(const std::string &actual, const std::string &expected,
+                               double rel_tol, const std::vector<Loose> &loose) {
+  std::vector<std::string> al = split(actual, '\n'), el = split(expected, '\n');
+  ASSERT_EQ(al.size(), el.size()) << "actual:\n" << actual << "expected:\n" << expected;
+  std::string a2, e2;
+  for (size_t l = 0; l < el.size(); l++) {
+    std::vector<std::string> af = split(al[l], '\t'), ef = split(el[l], '\t');
+    for (const Loose &x : loose) {
+      if (x.line != l || x.field >= af.size() || x.field >= ef.size()) continue;
+      double a = std::atof(af[x.field].c_str()), b = std::atof(ef[x.field].c_str());
+      EXPECT_EQ(af[x.field].size(), ef[x.field].size()) << af[x.field] << " vs " << ef[x.field];
+      EXPECT_LE(std::fabs(a - b), x.tol + 1.01 * last_digit_unit(ef[x.field]))
+          << "line " << l << " field " << x.field << ": " << af[x.field] << " vs "
+          << ef[x.field];
+      af[x.field] = ef[x.field] = "<checked>";
+    }
+    for (size_t f = 0; f < af.size(); f++) a2 += (f ? "\t" : "") + af[f];
+    for (size_t f = 0; f < ef.size(); f++) e2 += (f ? "\t" : "") + ef[f];
+    if (l + 1 < el.size()) {
+      a2 += "\n";
+      e2 += "\n";
+    }
+  }
+  expect_same_results(a2, e2, rel_tol);
+}
+
 TEST_P(GenePassEndToEnd, ResultFileMatchesIndependentComputation) {
   const Case &c = GetParam();
   Fixture f = base_fixture(c.binary, c.covariates);
   f.map_columns = c.map_columns;
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
-  if (c.opts.weights)
-    put_file(dir, "weights.txt", "GA v01 1 0.5\nGA v02 2 0.5\nGA v03 1 1\nGB v08 3 1\nGE v03 1 1\n");
+  Options o = c.opts;
+  if (o.weights) {
+    o.weight_text = kWeights;
+    put_file(dir, "weights.txt", kWeights);
+  }
   ASSERT_EQ(run_quorvex(dir, c.args), 0) << get_file(dir + "/stdout.txt");
-  const std::string expected = expected_results(f, c.binary, c.opts);
+  const Expected ex = expected_run(f, c.binary, o);
   // The logistic fit stops at a relative log-likelihood change of 1e-8, so
   // its coefficients carry an error of that order; least squares and the
   // intercept-only logistic fit are closed forms.
   const double rel = (c.binary && c.covariates > 0) ? tol::kNumerical : tol::kClose;
-  expect_same_results(get_file(dir + "/rare.out"), expected, rel);
+  expect_same_results_loose(get_file(dir + "/rare.out"), ex.results, rel, ex.loose);
+  expect_same_results(get_file(dir + "/vt.log"), ex.vt_log, rel);
+  expect_same_results(get_file(dir + "/skat.log"), ex.skat_log, rel);
+  if (o.weights)
+    expect_same_results(get_file(dir + "/multi.log"), ex.multi_log, rel);
+  else
+    EXPECT_FALSE(file_exists(dir + "/multi.log"));
+  // One empty line on standard output per gene whose SKAT statistic was
+  // computed: a gene with a SKAT p-value.
+  size_t skat_genes = 0;
+  for (const std::string &line : split(ex.results, '\n')) {
+    std::vector<std::string> fields = split(line, '\t');
+    const size_t at = o.model == 1 ? 5 : 4;
+    if (fields.size() > at && fields[0] != "GENE_ID" && fields[at] != "NA") skat_genes++;
+  }
+  size_t empty_lines = 0;
+  const std::string out = get_file(dir + "/stdout.txt");
+  const size_t from = out.find("START QUORVEX TEST"), to = out.find("END QUORVEX TEST");
+  std::vector<std::string> lines = split(out.substr(from, to - from), '\n');
+  for (const std::string &line : lines) empty_lines += line.empty();
+  // Besides them the testing phase has the empty line after the start time
+  // and the one before the closing heading.
+  EXPECT_EQ(empty_lines, skat_genes + 2);
   if (!HasFailure()) remove_dir(dir);
 }
 
@@ -472,6 +853,14 @@ const Case kCases[] = {
      "-resample 1000 -wfile weights.txt"},
     {"ResamplingDominant", true, 2, 3, opt(2, 0.05, 1, 1.0, false, true),
      "-dominant -resample 1000"},
+    // The customized test is never run under the dominant or recessive
+    // model: no MAX_P column and no customized log.
+    {"WeightFileIgnoredUnderRecessive", false, 1, 3, opt(3), "-recessive -wfile weights.txt"},
+    {"WeightFileFourColumnMapping", false, 2, 4, opt(1, 0.05, 1, 1.0, true), "-wfile weights.txt"},
+    // GC's only variant is monomorphic (used with four columns) and, with
+    // -MAC 0, tested: its constant SKAT score and VT burden are dropped but
+    // logged with zeros, and SKAT prints no empty line for it.
+    {"FourColumnMappingMacZero", true, 2, 4, opt(1, 0.05, 0), "-MAC 0"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GenePassEndToEnd, ::testing::ValuesIn(kCases),
@@ -514,13 +903,23 @@ TEST(GenePassOutput, WarningsOnStandardOutputAndInTheMessageLog) {
       "<5, so p-values are not calculated.\n"
       "GENE GE Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
       "cannot be calculated.\n";
+  // GA and GE get their SKAT test, each printing one empty line after the
+  // gene's burden warnings.
+  const std::string with_skat_lines =
+      "GENE GA Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
+      "cannot be calculated.\n\n"
+      "GENE GB Warning: All SNP MAFs >0.050000 or call rate <0.000000 or minor allele count "
+      "<5, so p-values are not calculated.\n"
+      "GENE GE Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
+      "cannot be calculated.\n\n";
   EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
             "\nDATA SUMMARY:\n#GENE = 5\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 2\n"
             "\n*---------------- START QUORVEX TEST ----------------*\n"
             "              <time>\n\n" +
-                warnings +
+                with_skat_lines +
                 "\n*----------------- END QUORVEX TEST -----------------*\n"
                 "              <time>\n");
+  // The SKAT computation's empty lines go to standard output only.
   EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
   EXPECT_EQ(split(get_file(dir + "/rare.out"), '\n').size(), 4u);  // header, GA, GE, end
   if (!HasFailure()) remove_dir(dir);
@@ -566,7 +965,10 @@ namespace {
 // score S = (1, 0, 0, 0) has U = 1/2 and V = sum v S^2 - (sum v S)^2 / sum v
 // = 1/4 - 1/16 = 3/16, so Z = (1/2) / sqrt(3/16) = 2/sqrt(3) and
 // p = erfc(sqrt(2/3)) = 0.24821; MB is S times w = 1/sqrt(0.005 * 0.995):
-// U = w/2 = 7.088812050, V = 3 w^2 / 16 = 37.68844221, the same Z.
+// U = w/2 = 7.088812050, V = 3 w^2 / 16 = 37.68844221, the same Z. With one
+// variant SKAT has one eigenvalue w V, so its p-value is the chi-square(1)
+// tail of U^2 / V, and VT has one threshold, so its p-value is that of the
+// T1 burden: both 0.24821. The logs of a binary trait have no header.
 TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
   const std::string dir = scratch_dir();
   put_file(dir, "pheno.txt", "a\t1\nb\t0\nc\t0\nd\t1\n");
@@ -577,12 +979,197 @@ TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
       get_file(dir + "/rare.out"),
       "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U\tT5_V"
       "\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
-      "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\tNA\tNA"
+      "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\t2.4821E-01\t2.4821E-01"
       "\t1\t5.000000000E-01\t1.875000000E-01\t1.1547E+00"
       "\t1\t5.000000000E-01\t1.875000000E-01\t1.1547E+00"
       "\t1\t7.088812050E+00\t3.768844221E+01\t1.1547E+00\n",
       tol::kClose);
+  expect_same_results(get_file(dir + "/skat.log"),
+                      "GENE\ts1\t5.000000E-03\t1\t4\t5.000000000E-01\t1.875000000E-01\n",
+                      tol::kClose);
+  expect_same_results(get_file(dir + "/vt.log"),
+                      "GENE\t5.000000E-03\t1\t5.000000000E-01\t1.875000000E-01\n", tol::kClose);
+  EXPECT_FALSE(file_exists(dir + "/multi.log"));
   if (!HasFailure()) remove_dir(dir);
 }
+
+// The quantitative twin: trait 3 1 1 3, so ybar = 2, residuals +-1 and
+// SigmaSQ = RSS / N = 1. The T1 score (1, 0, 0, 0) has U = 1 and V = 1 -
+// 1/4 = 3/4 (Z = 1.1547, p = 0.24821), while the families rescale the
+// residual variance to N - p = 3 degrees of freedom: cov = (4/3)(3/4) = 1.
+// So SKAT and VT have the statistic U^2 / cov = 1 and p = erfc(sqrt(1/2))
+// = 0.31731. Every log starts with "#ResidualVariance = 1.000000000".
+TEST(GenePassHandWorked, OneCarrierQuantitativeFamiliesUseNMinusP) {
+  const std::string dir = scratch_dir();
+  put_file(dir, "pheno.txt", "a\t3\nb\t1\nc\t1\nd\t3\n");
+  put_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
+  put_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
+  put_file(dir, "w.txt", "GENE s1 2\n");
+  ASSERT_EQ(run_quorvex(dir, "-wfile w.txt"), 0);
+  const std::string p = fmt("%.4E", std::erfc(std::sqrt(0.5)));
+  expect_same_results(
+      get_file(dir + "/rare.out"),
+      "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tMAX_P\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U"
+      "\tT5_V\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
+      "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\t" + p + "\t" + p + "\t" + p +
+          "\t1\t1.000000000E+00\t7.500000000E-01\t1.1547E+00"
+          "\t1\t1.000000000E+00\t7.500000000E-01\t1.1547E+00"
+          "\t1\t1.417762410E+01\t1.507537688E+02\t1.1547E+00\n",
+      tol::kClose);
+  const std::string header = "#ResidualVariance = 1.000000000\n";
+  expect_same_results(get_file(dir + "/skat.log"),
+                      header + "GENE\ts1\t5.000000E-03\t1\t4\t1.000000000E+00\t1.000000000E+00\n",
+                      tol::kClose);
+  expect_same_results(get_file(dir + "/vt.log"),
+                      header + "GENE\t5.000000E-03\t1\t1.000000000E+00\t1.000000000E+00\n",
+                      tol::kClose);
+  // The weight 2 doubles the score: U = 2, cov = 4.
+  expect_same_results(get_file(dir + "/multi.log"),
+                      header + "GENE\t1\t1\t2.000000000E+00\t4.000000000E+00\n", tol::kClose);
+  if (!HasFailure()) remove_dir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the fixture with the options and compares the result file and the
+// logs with the independent computation.
+void run_and_compare(const Fixture &f, bool binary, const Options &o, const std::string &args,
+                     const std::string &dir) {
+  write_fixture(dir, f);
+  if (o.weights) put_file(dir, "weights.txt", o.weight_text);
+  ASSERT_EQ(run_quorvex(dir, args), 0) << get_file(dir + "/stdout.txt");
+  const Expected ex = expected_run(f, binary, o);
+  expect_same_results_loose(get_file(dir + "/rare.out"), ex.results, tol::kClose, ex.loose);
+  expect_same_results(get_file(dir + "/vt.log"), ex.vt_log, tol::kClose);
+  expect_same_results(get_file(dir + "/skat.log"), ex.skat_log, tol::kClose);
+  if (o.weights) expect_same_results(get_file(dir + "/multi.log"), ex.multi_log, tol::kClose);
+}
+
+// N subjects, intercept only, binary trait 1 0 1 0 ...; variant j (j =
+// 1..K) carried once by subject j - 1 and once by subject j + 29, at
+// frequency j / 1000, with a 4-column mapping flagging the first `flagged`
+// of them as VT thresholds. The nested threshold burdens are all valid.
+Fixture many_thresholds(int K, int flagged) {
+  Fixture f;
+  const int N = 60;
+  for (int i = 0; i < N; i++) f.y.push_back(i % 2 == 0 ? 1 : 0);
+  f.cov.assign(N, {});
+  for (int j = 1; j <= K; j++) {
+    char id[16];
+    snprintf(id, sizeof id, "v%02d", j);
+    f.snp.push_back(id);
+    std::vector<double> g(N, 0.0);
+    g[j - 1] = 1;
+    g[j + 29] = 1;
+    f.geno.push_back(g);
+    f.map.push_back({"G", id, j / 1000.0, j <= flagged ? 1 : 0});
+  }
+  f.map_columns = 4;
+  return f;
+}
+
+struct ThresholdCase {
+  int flagged;
+  bool has_vt_p;
+};
+
+class VtThresholdLimit : public ::testing::TestWithParam<ThresholdCase> {};
+
+// At most 19 kept thresholds get an asymptotic VT p-value (a 19-variable
+// integration); 20 give "NA" and no message. The VT log holds every
+// threshold either way.
+TEST_P(VtThresholdLimit, NineteenKeptThresholdsGetAPValueTwentyDoNot) {
+  const ThresholdCase c = GetParam();
+  Fixture f = many_thresholds(20, c.flagged);
+  const std::string dir = scratch_dir();
+  run_and_compare(f, true, Options(), "", dir);
+  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  EXPECT_EQ(row[4] != "NA", c.has_vt_p) << row[4];
+  EXPECT_EQ(split(get_file(dir + "/vt.log"), '\n').size(), (size_t)c.flagged + 1);
+  EXPECT_EQ(get_file(dir + "/stdout.txt").find("Warning"), std::string::npos);
+  if (!HasFailure()) remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limit, VtThresholdLimit,
+                         ::testing::Values(ThresholdCase{19, true}, ThresholdCase{20, false}));
+
+// A quantitative trait that follows the burden of three variants almost
+// exactly (150 subjects, 12 carriers): the largest |Z| of the three VT
+// thresholds and of the three weight vectors is about 12, the
+// multivariate normal tail is 0 to double precision, and the second stage
+// (accuracy p/100 = 0) cannot reach its accuracy: both maximum tests are
+// printed with their accuracy warnings, on standard output and in the
+// message log.
+TEST(GenePassAccuracy, MaximumTestWarningsGoThroughTheWarningReport) {
+  Fixture f;
+  const int N = 150;
+  f.cov.assign(N, {});
+  f.snp = {"v1", "v2", "v3"};
+  f.geno.assign(3, std::vector<double>(N, 0.0));
+  for (int i = 0; i < 12; i++) f.geno[i / 4][i] = 1;
+  for (int i = 0; i < N; i++) {
+    // Three decimals, so that the phenotype file holds the value exactly.
+    double noise = std::round(300 * std::sin(1.7 * i + 0.4)) / 1000;
+    f.y.push_back((i < 12 ? 10.0 : 0.0) + noise);
+  }
+  f.map = {{"G", "v1", 0.005, 0}, {"G", "v2", 0.02, 0}, {"G", "v3", 0.03, 0}};
+  f.map_columns = 3;
+  Options o;
+  o.weights = true;
+  o.weight_text = "G v1 1 0 1\nG v2 0 1 1\nG v3 0 0 1\n";
+  const std::string dir = scratch_dir();
+  run_and_compare(f, false, o, "-wfile weights.txt -msglog msg.log", dir);
+  const std::string warnings =
+      "GENE G Warning: The asymptotic VT p-value may not be accurate.\n"
+      "GENE G Warning: The asymptotic multivariate maximum test p-value may not be accurate.\n";
+  EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
+  const std::string out = get_file(dir + "/stdout.txt");
+  // The SKAT line comes first, then the two warnings in test order.
+  EXPECT_NE(out.find("\n\n" + warnings), std::string::npos) << out;
+  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  EXPECT_EQ(row[4], "0.0000E+00");  // VT_P
+  EXPECT_EQ(row[6], "0.0000E+00");  // MAX_P
+  if (!HasFailure()) remove_dir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+struct LogFailure {
+  const char *name;
+  const char *args;
+  const char *message;
+};
+
+class ScoreLogCreation : public ::testing::TestWithParam<LogFailure> {};
+
+// A score log that cannot be created stops the run before the result file
+// is written.
+TEST_P(ScoreLogCreation, StopsWithTheLogsMessage) {
+  const LogFailure c = GetParam();
+  Fixture f = base_fixture(true, 0);
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  put_file(dir, "weights.txt", kWeights);
+  ASSERT_EQ(run_quorvex(dir, c.args), 1);
+  const std::string out = get_file(dir + "/stdout.txt");
+  EXPECT_NE(out.find(std::string(c.message) + "\nQUORVEX was stopped due to error(s) listed above.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(file_exists(dir + "/rare.out"));
+  if (!HasFailure()) remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, ScoreLogCreation,
+    ::testing::Values(LogFailure{"vt", "-vtlog no/such/vt.log", "Error: Cannot create 'no/such/vt.log'.\n"},
+                      LogFailure{"variant", "-snplog no/such/s.log",
+                                 "Error: Cannot create 'no/such/s.log'.\n"},
+                      LogFailure{"customized", "-wfile weights.txt -multilog no/such/m.log",
+                                 "Error: Cannot create multivariate test log 'no/such/m.log'.\n"}),
+    [](const ::testing::TestParamInfo<LogFailure> &info) { return std::string(info.param.name); });
 
 }  // namespace

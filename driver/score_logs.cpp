@@ -1,0 +1,113 @@
+#include "driver/score_logs.h"
+
+#include <cstdio>
+
+#include "stats/sorts.h"
+
+namespace {
+
+void cannot_create(const char *name) {
+  printf("Error: Cannot create '%s'.\n", name);
+  kill_QUORVEX();
+}
+
+void cannot_create_multi(const char *name) {
+  printf("Error: Cannot create multivariate test log '%s'.\n", name);
+  kill_QUORVEX();
+}
+
+// Creates (truncates) one log and writes its header.
+bool create_log(const char *name, bool quantitative, double SigmaSQ) {
+  FILE *f = fopen(name, "w");
+  if (f == nullptr) return false;
+  if (quantitative) fprintf(f, "#ResidualVariance = %.9f\n", SigmaSQ);
+  fclose(f);
+  return true;
+}
+
+bool append_log(const char *name, const std::string &block) {
+  FILE *f = fopen(name, "a");
+  if (f == nullptr) return false;
+  fwrite(block.data(), 1, block.size(), f);
+  fclose(f);
+  return true;
+}
+
+void add(std::string &line, const char *format, double value) {
+  char buf[64];
+  snprintf(buf, sizeof buf, format, value);
+  line += buf;
+}
+
+}  // namespace
+
+void create_score_logs(const Settings &settings, const LoadedData &data,
+                       const NullModel &null_model) {
+  const bool quantitative = !data.pheno.BINARY_Y;
+  if (!create_log(settings.vtlog, quantitative, null_model.SigmaSQ)) cannot_create(settings.vtlog);
+  if (!create_log(settings.skatlog, quantitative, null_model.SigmaSQ))
+    cannot_create(settings.skatlog);
+  if (settings.mwf && !create_log(settings.multilog, quantitative, null_model.SigmaSQ))
+    cannot_create_multi(settings.multilog);
+}
+
+void append_lower_triangle(std::string &line, int K, int j, double **cov) {
+  for (int c = 0; c < K; c++) {
+    if (c <= j)
+      add(line, "\t%.9E", cov[j][c]);
+    else
+      line += "\t0";
+  }
+}
+
+std::string variant_log_block(const char *geneID, int N_SNP, char **snpID, const double *maf,
+                              const int *mac, const int *nobs, const double *U, double **cov) {
+  std::string block;
+  char buf[2048];
+  for (int j = 0; j < N_SNP; j++) {
+    snprintf(buf, sizeof buf, "%s\t%s\t%E\t%d\t%d\t%.9E", geneID, snpID[j], maf[j], mac[j],
+             nobs[j], U[j]);
+    block += buf;
+    append_lower_triangle(block, N_SNP, j, cov);
+    block += '\n';
+  }
+  return block;
+}
+
+std::string vt_log_block(const char *geneID, int n_thresh, const double *thresh, const int *mac,
+                         const double *U, double **cov) {
+  std::string block;
+  char buf[1200];
+  for (int j = 0; j < n_thresh; j++) {
+    snprintf(buf, sizeof buf, "%s\t%E\t%d\t%.9E", geneID, thresh[j], mac[j], U[j]);
+    block += buf;
+    append_lower_triangle(block, n_thresh, j, cov);
+    block += '\n';
+  }
+  return block;
+}
+
+std::string multi_log_block(const char *geneID, int n_weight, const int *mac, const double *U,
+                            double **cov) {
+  std::string block;
+  char buf[1200];
+  for (int j = 0; j < n_weight; j++) {
+    snprintf(buf, sizeof buf, "%s\t%d\t%d\t%.9E", geneID, j + 1, mac[j], U[j]);
+    block += buf;
+    append_lower_triangle(block, n_weight, j, cov);
+    block += '\n';
+  }
+  return block;
+}
+
+void append_vt_log(const Settings &settings, const std::string &block) {
+  if (!append_log(settings.vtlog, block)) cannot_create(settings.vtlog);
+}
+
+void append_variant_log(const Settings &settings, const std::string &block) {
+  if (!append_log(settings.skatlog, block)) cannot_create(settings.skatlog);
+}
+
+void append_multi_log(const Settings &settings, const std::string &block) {
+  if (!append_log(settings.multilog, block)) cannot_create_multi(settings.multilog);
+}
