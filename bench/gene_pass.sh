@@ -14,61 +14,17 @@
 # options), BUILD_DIR=build, FORCE=1 (regenerate the data).
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-subjects=5000 variants=50000 genes=2500 trait=binary
-pos=()
-while [ $# -gt 0 ]; do
-  if [ "$1" = "--" ]; then shift; break; fi
-  pos+=("$1"); shift
-done
-[ ${#pos[@]} -ge 1 ] && subjects=${pos[0]}
-[ ${#pos[@]} -ge 2 ] && variants=${pos[1]}
-[ ${#pos[@]} -ge 3 ] && genes=${pos[2]}
-[ ${#pos[@]} -ge 4 ] && trait=${pos[3]}
-extra=("$@")
-repeat=${REPEAT:-3}
-gen_args=${GEN_ARGS:-}
-build=$root/${BUILD_DIR:-build}
-
-echo "== build (Release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 3 --target quorvex quorvex_gen >/dev/null
-gen=$build/tools/quorvex_gen
-prog=$build/quorvex
-
-now() { date +%s%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'; }
-best_median() { sort -g | awk '{ v[NR] = $1 } END { printf "%s %s\n", v[1], v[int((NR + 1) / 2)] }'; }
-
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+bench_setup "bash bench/gene_pass.sh [SUBJECTS [VARIANTS [GENES [TRAIT]]]] [-- QUORVEX OPTIONS...]" "$@"
 # The same data folder as the loading benchmark for the same sizes.
-tag=${subjects}x${variants}_g${genes}_${trait}
-[ -n "$gen_args" ] && tag=${tag}_$(printf '%s' "$gen_args" | tr -cs 'A-Za-z0-9.' '_' | sed 's/^_//; s/_$//')
-data=$root/bench/data/$tag
-gen_cmd=("$gen" -subjects "$subjects" -variants "$variants" -genes "$genes" -trait "$trait" -out "$data")
-# shellcheck disable=SC2206
-[ -n "$gen_args" ] && gen_cmd+=($gen_args)
-stamp="$(printf '%s ' "${gen_cmd[@]}") $(cksum <"$gen" | cut -d' ' -f1)"
-if [ "${FORCE:-0}" = 1 ] || [ ! -f "$data/stamp" ] || [ "$(cat "$data/stamp")" != "$stamp" ]; then
-  echo "== generate $tag"
-  rm -rf "$data"
-  "${gen_cmd[@]}"
-  printf '%s' "$stamp" >"$data/stamp"
-else
-  echo "== data $tag up to date (FORCE=1 regenerates)"
-fi
+bench_data
 
 out=$root/bench/out/gene_pass_$tag
 mkdir -p "$out"
 files=(-pfile "$data/pheno.txt" -gfile "$data/geno.txt" -mfile "$data/mapping.txt")
 loading() { (cd "$out" && "$prog" "${files[@]}" -noRare "${extra[@]}" >"$out/stdout_loading.txt"); }
 whole() { (cd "$out" && "$prog" "${files[@]}" "${extra[@]}" >"$out/stdout_whole.txt"); }
-time_cmd() {
-  local i t0 t1
-  for ((i = 0; i < repeat; i++)); do
-    t0=$(now); "$@"; t1=$(now)
-    secs "$t0" "$t1"; echo
-  done
-}
 peak_kb() {  # maximum resident set size of one run, in kB
   (cd "$out" && /usr/bin/time -v "$prog" "${files[@]}" "$@" "${extra[@]}" 2>&1 >/dev/null |
     awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }')

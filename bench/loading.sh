@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Loading benchmark: builds quorvex (Release), generates a data set with
 # quorvex_gen into bench/data/ and times the program's run on it against
-# `wc -l` on the same genotype file.
+# `wc -l` on the same genotype file. The run is made with -noRare, so it
+# ends after the phenotype and genotype files are loaded (the gene pass
+# has its own benchmark, bench/gene_pass.sh).
 #
 #   bash bench/loading.sh [SUBJECTS [VARIANTS [GENES [TRAIT]]]] [-- QUORVEX OPTIONS...]
 #
@@ -22,60 +24,17 @@
 # once untimed first), so they measure parsing speed rather than the disk.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-subjects=5000 variants=50000 genes=2500 trait=binary
-pos=()
-while [ $# -gt 0 ]; do
-  if [ "$1" = "--" ]; then shift; break; fi
-  pos+=("$1"); shift
-done
-[ ${#pos[@]} -ge 1 ] && subjects=${pos[0]}
-[ ${#pos[@]} -ge 2 ] && variants=${pos[1]}
-[ ${#pos[@]} -ge 3 ] && genes=${pos[2]}
-[ ${#pos[@]} -ge 4 ] && trait=${pos[3]}
-[ ${#pos[@]} -ge 5 ] && { echo "usage: bash bench/loading.sh [SUBJECTS [VARIANTS [GENES [TRAIT]]]] [-- QUORVEX OPTIONS...]" >&2; exit 2; }
-extra=("$@")
-repeat=${REPEAT:-3}
-gen_args=${GEN_ARGS:-}
-build=$root/${BUILD_DIR:-build}
-
-echo "== build (Release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 3 --target quorvex quorvex_gen >/dev/null
-gen=$build/tools/quorvex_gen
-prog=${QUORVEX:-$build/quorvex}
-
-now() { date +%s%N; }
-# seconds between two now() stamps
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'; }
-mb() { awk -v bytes="$1" 'BEGIN { printf "%.1f", bytes / 1e6 }'; }
-mbps() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.0f", bytes / 1e6 / s; else print "inf" }'; }
-# best and median of the numbers on standard input
-best_median() { sort -g | awk '{ v[NR] = $1 } END { printf "%s %s\n", v[1], v[int((NR + 1) / 2)] }'; }
-
-# -------------------------------------------------------------- data --
-tag=${subjects}x${variants}_g${genes}_${trait}
-[ -n "$gen_args" ] && tag=${tag}_$(printf '%s' "$gen_args" | tr -cs 'A-Za-z0-9.' '_' | sed 's/^_//; s/_$//')
-data=$root/bench/data/$tag
-gen_cmd=("$gen" -subjects "$subjects" -variants "$variants" -genes "$genes" -trait "$trait" -out "$data")
-# shellcheck disable=SC2206
-[ -n "$gen_args" ] && gen_cmd+=($gen_args)
-stamp="$(printf '%s ' "${gen_cmd[@]}") $(cksum <"$gen" | cut -d' ' -f1)"
-if [ "${FORCE:-0}" = 1 ] || [ ! -f "$data/stamp" ] || [ "$(cat "$data/stamp")" != "$stamp" ]; then
-  echo "== generate $tag"
-  rm -rf "$data"
-  t0=$(now)
-  "${gen_cmd[@]}"
-  t1=$(now)
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+bench_setup "bash bench/loading.sh [SUBJECTS [VARIANTS [GENES [TRAIT]]]] [-- QUORVEX OPTIONS...]" "$@"
+bench_data
+if [ -n "$gen_secs" ]; then
   bytes=$(cat "$data"/*.txt | wc -c)
-  echo "generator: $(secs "$t0" "$t1") s for $(mb "$bytes") MB written ($(mbps "$bytes" "$(secs "$t0" "$t1")") MB/s)"
-  printf '%s' "$stamp" >"$data/stamp"
-else
-  echo "== data $tag up to date (FORCE=1 regenerates)"
+  echo "generator: $gen_secs s for $(mb "$bytes") MB written ($(mbps "$bytes" "$gen_secs") MB/s)"
 fi
 geno=$data/geno.txt
 size=$(stat -c %s "$geno")
-label="quorvex -pfile -gfile -mfile${extra[*]:+ ${extra[*]}}"
+label="quorvex -pfile -gfile -noRare${extra[*]:+ ${extra[*]}}"
 if [ "${USE_WEIGHTS:-0}" = 1 ]; then
   extra+=(-wfile "$data/weights.txt")
   label="$label -wfile"
@@ -85,14 +44,7 @@ fi
 out=$root/bench/out/$tag
 mkdir -p "$out"
 run_prog() {
-  (cd "$out" && "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -mfile "$data/mapping.txt" "${extra[@]}" >"$out/stdout.txt")
-}
-time_cmd() {  # repeat a command; prints the seconds of each run, one a line
-  local i t0 t1
-  for ((i = 0; i < repeat; i++)); do
-    t0=$(now); "$@" >/dev/null; t1=$(now)
-    secs "$t0" "$t1"; echo
-  done
+  (cd "$out" && "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -noRare "${extra[@]}" >"$out/stdout.txt")
 }
 
 cat "$geno" >/dev/null  # into the page cache

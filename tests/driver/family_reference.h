@@ -9,12 +9,13 @@
 // Carlo run beyond).
 
 #include <gsl/gsl_cdf.h>
-#include <gsl/gsl_integration.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
+
+#include "tests/support/imhof_reference.h"
 
 namespace family_reference {
 
@@ -51,30 +52,6 @@ inline std::vector<double> jacobi_eigenvalues(Matrix A) {
   return ev;
 }
 
-struct ImhofParams {
-  const std::vector<double> *lambda;
-  double x;
-  int part;  // 0 whole integrand, 1 sin(A) / (u rho), 2 cos(A) / (u rho)
-};
-
-inline double imhof_integrand(double u, void *params) {
-  const ImhofParams *ip = static_cast<const ImhofParams *>(params);
-  if (u == 0.0) {
-    double sum_lambda = 0.0;
-    for (double l : *ip->lambda) sum_lambda += l;
-    return 0.5 * (sum_lambda - ip->x);
-  }
-  double A = 0.0, log_rho = 0.0;
-  for (double l : *ip->lambda) {
-    A += 0.5 * std::atan(l * u);
-    log_rho += 0.25 * std::log1p(l * l * u * u);
-  }
-  double denom = u * std::exp(log_rho);
-  if (ip->part == 1) return std::sin(A) / denom;
-  if (ip->part == 2) return std::cos(A) / denom;
-  return std::sin(A - 0.5 * ip->x * u) / denom;
-}
-
 // P(sum_j lambda_j chi2_1 > x), lambda_j > 0: Imhof's formula, [0, 1] by
 // Gauss-Kronrod, the tail as two Fourier integrals (GSL qawf); one
 // eigenvalue by the chi-square(1) closed form.
@@ -86,22 +63,7 @@ inline double chisq_mixture_upper_tail(const std::vector<double> &lambda, double
   const double lmax = *std::max_element(lambda.begin(), lambda.end());
   const double bound = gsl_cdf_chisq_Q(x / lmax, (double)lambda.size());
   if (bound < 1e-12) return bound;
-  gsl_integration_workspace *w = gsl_integration_workspace_alloc(2000);
-  gsl_integration_workspace *cw = gsl_integration_workspace_alloc(2000);
-  gsl_integration_qawo_table *table =
-      gsl_integration_qawo_table_alloc(0.5 * x, 1.0, GSL_INTEG_COSINE, 50);
-  double head = 0, sin_part = 0, cos_part = 0, err = 0;
-  ImhofParams whole{&lambda, x, 0}, p1{&lambda, x, 1}, p2{&lambda, x, 2};
-  gsl_function F0{&imhof_integrand, &whole}, F1{&imhof_integrand, &p1},
-      F2{&imhof_integrand, &p2};
-  gsl_integration_qag(&F0, 0.0, 1.0, 1e-15, 1e-13, 2000, GSL_INTEG_GAUSS61, w, &head, &err);
-  gsl_integration_qawf(&F1, 1.0, 1e-13, 2000, w, cw, table, &sin_part, &err);
-  gsl_integration_qawo_table_set(table, 0.5 * x, 1.0, GSL_INTEG_SINE);
-  gsl_integration_qawf(&F2, 1.0, 1e-13, 2000, w, cw, table, &cos_part, &err);
-  gsl_integration_qawo_table_free(table);
-  gsl_integration_workspace_free(cw);
-  gsl_integration_workspace_free(w);
-  return 0.5 + (head + sin_part - cos_part) / M_PI;
+  return imhof_upper_tail(lambda, x);
 }
 
 inline double Phi(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }

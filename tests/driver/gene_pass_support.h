@@ -15,18 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+
 namespace gene_pass_test {
 
-inline std::string scratch_dir() {
-  static int serial = 0;
-  std::string base = ::testing::TempDir();
-  if (base.empty() || base.back() != '/') base += '/';
-  std::string dir =
-      base + "quorvex_gp_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-  std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot create " << dir;
-  return dir;
-}
+inline std::string scratch_dir() { return test_support::make_scratch_dir("gp"); }
 
 inline void remove_dir(const std::string &dir) {
   std::string cmd = "rm -rf '" + dir + "'";
