@@ -46,6 +46,7 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
       start_ = stop + 1;
       scanned_ = 0;
       line_number_++;
+      bom_checked_ = true;
       return true;
     }
     scanned_ = filled_ - start_;
@@ -71,5 +72,12 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
     std::size_t n = std::fread(buffer_.data() + filled_, 1, buffer_.size() - filled_, file_);
     if (n == 0) at_end_ = true;
     filled_ += n;
+    // A UTF-8 byte-order mark at the start of the file is no part of the
+    // first line.
+    if (!bom_checked_ && (filled_ >= 3 || at_end_)) {
+      bom_checked_ = true;
+      if (base_ == 0 && start_ == 0 && filled_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0)
+        start_ = 3;
+    }
   }
 }
