@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/file_checks.h"
 #include "stats/sorts.h"
 
 namespace {
@@ -81,23 +82,21 @@ std::string gene_result_row(const Settings &settings, const RunArrays &run, long
 }
 
 void write_gene_header(const Settings &settings) {
-  FILE *f = fopen(settings.output, "w");
+  FILE *f = open_output(settings.output, "w");
   if (f == nullptr) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  const std::string h = gene_result_header(settings);
-  fputs(h.c_str(), f);
-  fclose(f);
+  write_output(f, settings.output, gene_result_header(settings));
+  close_output(f, settings.output);
 }
 
 void write_gene_row(const Settings &settings, const RunArrays &run, long k, const char *geneID) {
-  FILE *f = fopen(settings.output, "a");
+  FILE *f = open_output(settings.output, "a");
   if (f == nullptr) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  const std::string r = gene_result_row(settings, run, k, geneID);
-  fputs(r.c_str(), f);
-  fclose(f);
+  write_output(f, settings.output, gene_result_row(settings, run, k, geneID));
+  close_output(f, settings.output);
 }

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <ctime>
 
+#include "driver/file_checks.h"
 #include "numeric/arrays.h"
 #include "numeric/regression.h"
 #include "stats/null_model.h"
@@ -174,7 +175,8 @@ void start_testing(const Settings &settings, MessageLog &log) {
   puts("\n*---------------- START QUORVEX TEST ----------------*");
   printf("              %s\n", asctime(localtime(&now)));
   if (settings.mmsgl) {
-    log.file = fopen(settings.msglog, "w");
+    log.file = open_output(settings.msglog, "w");
+    log.name = settings.msglog;
     if (log.file == nullptr) {
       printf("Error: Cannot create warning message log '%s'.\n", settings.msglog);
       kill_QUORVEX();
@@ -189,15 +191,17 @@ void report_warning(MessageLog &log, const char *format, ...) {
   va_end(args);
   if (log.file != nullptr) {
     va_start(args, format);
-    vfprintf(log.file, format, args);
+    const int written = vfprintf(log.file, format, args);
     va_end(args);
+    if (written < 0) fail_output(log.name);
   }
 }
 
 void end_testing(MessageLog &log) {
   if (log.file != nullptr) {
-    fclose(log.file);
+    FILE *f = log.file;
     log.file = nullptr;
+    close_output(f, log.name);
   }
   time_t now = time(nullptr);
   puts("\n*----------------- END QUORVEX TEST -----------------*");

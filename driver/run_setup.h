@@ -70,6 +70,7 @@ struct RunArrays {
 // "-msglog" was given, else file is null.
 struct MessageLog {
   FILE *file = nullptr;
+  const char *name = nullptr;  // the file's name, for the message of a failed write
 };
 
 // Stops the run (message and kill_QUORVEX) when the null model cannot be
@@ -98,8 +99,8 @@ void start_testing(const Settings &settings, MessageLog &log);
 void report_warning(MessageLog &log, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// Closes the message log (when open), prints the "END" heading with the local
-// time.
+// Closes the message log (when open; a failed write or close stops the run),
+// prints the "END" heading with the local time.
 void end_testing(MessageLog &log);
 
 // Releases everything allocate_run allocated.

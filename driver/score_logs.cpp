@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/file_checks.h"
 #include "stats/sorts.h"
 
 namespace {
@@ -18,18 +19,22 @@ void cannot_create_multi(const char *name) {
 
 // Creates (truncates) one log and writes its header.
 bool create_log(const char *name, bool quantitative, double SigmaSQ) {
-  FILE *f = fopen(name, "w");
+  FILE *f = open_output(name, "w");
   if (f == nullptr) return false;
-  if (quantitative) fprintf(f, "#ResidualVariance = %.9f\n", SigmaSQ);
-  fclose(f);
+  if (quantitative) {
+    char header[512];  // room for the widest %.9f of a double
+    snprintf(header, sizeof header, "#ResidualVariance = %.9f\n", SigmaSQ);
+    write_output(f, name, header);
+  }
+  close_output(f, name);
   return true;
 }
 
 bool append_log(const char *name, const std::string &block) {
-  FILE *f = fopen(name, "a");
+  FILE *f = open_output(name, "a");
   if (f == nullptr) return false;
-  fwrite(block.data(), 1, block.size(), f);
-  fclose(f);
+  write_output(f, name, block);
+  close_output(f, name);
   return true;
 }
 

@@ -2,9 +2,29 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
+namespace {
+
+// A block need not be larger than the file (plus one byte, so that the end
+// of the file is met by the first read); small files then cost no large
+// allocation.
+std::size_t block_for(std::FILE *f, std::size_t block_size) {
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) {
+    const std::size_t need = static_cast<std::size_t>(st.st_size) + 1;
+    const std::size_t floor = 256;
+    const std::size_t want = need < floor ? floor : need;
+    if (want < block_size) return want;
+  }
+  return block_size;
+}
+
+}  // namespace
+
 CountResult count_rows_and_tabs(std::FILE *f) {
   CountResult r{0, 0};
-  std::vector<char> block(std::size_t(1) << 22);
+  std::vector<char> block(block_for(f, std::size_t(1) << 22));
   bool first = true;
   char last = 0;
   for (;;) {
@@ -32,7 +52,7 @@ CountResult count_rows_and_tabs(std::FILE *f) {
   return r;
 }
 
-LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_size) {}
+LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_for(f, block_size)) {}
 
 bool LineReader::next(const char **begin, const char **end, long *offset) {
   for (;;) {
