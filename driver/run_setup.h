@@ -78,6 +78,14 @@ struct MessageLog {
 // columns.
 void check_null_model_data(const LoadedData &data);
 
+// Stops the run when the design cannot be fitted: a covariate column with
+// values beyond 1e150 (or all below 1e-150) in absolute value, or a design
+// (intercept and covariates, each scaled to unit length) of which one column
+// lies within a relative 1e-8 of the span of the others: a constant
+// covariate, or one that is a linear combination of others. The message
+// names the phenotype file's columns involved.
+void check_design(const Settings &settings, const LoadedData &data);
+
 // Allocates the run arrays the settings call for; the p-value slots of the
 // gene pass and the resampling slots start at 99.
 void allocate_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
