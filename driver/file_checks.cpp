@@ -105,18 +105,26 @@ const char *non_regular_kind(const char *name) {
   return kind_of_mode(st.st_mode);
 }
 
+namespace {
+
+[[noreturn]] void fail_non_regular(const char *name, const char *kind, mode_t mode) {
+  if (S_ISDIR(mode)) stop_run("fail\nError: %s '%s' is a directory.\n", capitalized(kind).c_str(), name);
+  stop_run("fail\nError: %s '%s' is %s, not a regular file (input files are read more than "
+           "once, so they must be files on disk).\n",
+           capitalized(kind).c_str(), name, kind_of_mode(mode));
+}
+
+}  // namespace
+
 std::FILE *open_input_file(const char *name, const char *kind) {
+  // Examined before it is opened: opening a pipe would wait for a writer.
+  struct stat st;
+  if (stat(name, &st) == 0 && kind_of_mode(st.st_mode) != nullptr) fail_non_regular(name, kind, st.st_mode);
   std::FILE *f = std::fopen(name, "rb");
   if (f == nullptr) stop_run("fail\nError: Cannot open %s '%s'.\n", kind, name);
-  struct stat st;
-  const char *what = fstat(fileno(f), &st) == 0 ? kind_of_mode(st.st_mode) : nullptr;
-  if (what != nullptr) {
+  if (fstat(fileno(f), &st) == 0 && kind_of_mode(st.st_mode) != nullptr) {
     std::fclose(f);
-    if (S_ISDIR(st.st_mode))
-      stop_run("fail\nError: %s '%s' is a directory.\n", capitalized(kind).c_str(), name);
-    stop_run("fail\nError: %s '%s' is %s, not a regular file (input files are read more than "
-             "once, so they must be files on disk).\n",
-             capitalized(kind).c_str(), name, what);
+    fail_non_regular(name, kind, st.st_mode);
   }
   return f;
 }

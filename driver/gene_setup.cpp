@@ -354,8 +354,12 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
                number, settings.wfile, text, gene.geneID, snp);
     return w;
   };
-  while (getline(&line, &cap, f) != -1) {
+  ssize_t got;
+  while ((got = getline(&line, &cap, f)) != -1) {
     number++;
+    // The line is split as a C string: a NUL byte would hide the rest of it.
+    if (memchr(line, '\0', (size_t)got) != nullptr)
+      stop_run("fail\nError: Line %ld of weight file '%s' holds a NUL byte.\n", number, settings.wfile);
     split_tokens(line, tokens);
     if (tokens.empty()) continue;
     if (strcmp(tokens[0], gene.geneID) != 0) break;  // the gene's first run of lines ends

@@ -62,11 +62,12 @@ void token_text(const char *tb, const char *te, char (&text)[kMaxToken + 1]) {
   text[len] = '\0';
 }
 
-// A whole token read as a real number in the syntax of scanf "%lg".
-bool parse_real(const char *text, double *value) {
+// A whole token read as a real number in the syntax of scanf "%lg" (a NUL
+// byte inside the token leaves it unread, so the token is refused).
+bool parse_real(const char *text, std::size_t length, double *value) {
   char *stop = nullptr;
   *value = std::strtod(text, &stop);
-  return stop != text && *stop == '\0';
+  return stop != text && stop == text + length;
 }
 
 // Identifier texts of one list: kept in one block, each zero-terminated,
@@ -95,6 +96,9 @@ class IdentifierStore {
 void check_identifier(const char *tb, const char *te, long line, const char *kind, const char *name) {
   if (static_cast<std::size_t>(te - tb) > kMaxIdentifier)
     stop_run("fail\nError: Line %ld of %s '%s' holds an identifier longer than 255 bytes.\n", line, kind, name);
+  // Identifiers are kept as C strings: a NUL byte would cut one short.
+  if (std::memchr(tb, '\0', static_cast<std::size_t>(te - tb)) != nullptr)
+    stop_run("fail\nError: Line %ld of %s '%s' holds an identifier with a NUL byte.\n", line, kind, name);
 }
 
 void check_token(const char *tb, const char *te, long line, const char *kind, const char *name) {
@@ -123,6 +127,25 @@ int classify_trait(long N, double *y) {
       return 0;
   }
   return 1;
+}
+
+}  // namespace
+
+namespace {
+
+// The number of fields most rows have (the earliest such count on a tie).
+long usual_count(const std::vector<long> &fields, long otherwise) {
+  std::vector<std::pair<long, long>> tally;  // (fields, rows), in order of first sight
+  for (long n : fields) {
+    std::size_t t = 0;
+    while (t < tally.size() && tally[t].first != n) t++;
+    if (t == tally.size()) tally.emplace_back(n, 0);
+    tally[t].second++;
+  }
+  long best = 0, usual = otherwise;
+  for (const auto &t : tally)
+    if (t.second > best) best = t.second, usual = t.first;
+  return usual;
 }
 
 }  // namespace
@@ -159,19 +182,7 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
   // row shifts: the row named is the first that differs from the count most
   // rows have (the earliest such count on a tie), so that the offending row
   // is named rather than the first one.
-  long usual = expected;
-  {
-    std::vector<std::pair<long, long>> tally;  // (fields, rows), in order of first sight
-    for (long n : fields) {
-      std::size_t t = 0;
-      while (t < tally.size() && tally[t].first != n) t++;
-      if (t == tally.size()) tally.emplace_back(n, 0);
-      tally[t].second++;
-    }
-    long best = 0;
-    for (const auto &t : tally)
-      if (t.second > best) best = t.second, usual = t.first;
-  }
+  const long usual = usual_count(fields, expected);
   for (std::size_t i = 0; i < lines.size(); i++)
     if (fields[i] != usual) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, fields[i], usual);
   if (usual != expected) fail_fields(1, kPhenotypeKind, phenotype, usual, expected);
@@ -190,7 +201,7 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
       if (col == 0) continue;  // the subject identifier is not used
       token_text(tb, te, text);
       double value;
-      if (!parse_real(text, &value) || !std::isfinite(value))
+      if (!parse_real(text, static_cast<std::size_t>(te - tb), &value) || !std::isfinite(value))
         stop_run("fail\nError: Line %ld of phenotype file '%s': value '%s' in column %ld is not a number"
                  " (phenotypes have no missing-value code).\n",
                  i + 1, phenotype, text, col + 1);
@@ -333,6 +344,31 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
   std::puts("successful");
 }
 
+namespace {
+
+// A mapping row with the wrong number of fields. The column count comes from
+// the tabs per row on average, which a ragged row shifts: when most rows
+// hold 2, 3 or 4 fields and that is not the count in force, the first row
+// that differs from most rows is named.
+[[noreturn]] void fail_mapping_fields(const char *mapfile, long line, long fields, long used) {
+  std::vector<long> counts;
+  {
+    std::FILE *f = open_input_file(mapfile, kMappingKind);
+    FileCloser closer{f};
+    LineReader reader(f, std::size_t(1) << 20);
+    const char *b, *e;
+    long offset;
+    while (reader.next(&b, &e, &offset)) counts.push_back(count_tokens(b, e));
+  }
+  const long usual = usual_count(counts, used);
+  if (usual != used && usual >= 2 && usual <= 4)
+    for (std::size_t i = 0; i < counts.size(); i++)
+      if (counts[i] != usual) fail_fields(static_cast<long>(i) + 1, kMappingKind, mapfile, counts[i], usual);
+  fail_fields(line, kMappingKind, mapfile, fields, used);
+}
+
+}  // namespace
+
 void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
   std::printf("\nGENE-SNP MAPFILE..........");
   CountResult c = count_file(mapfile, kMappingKind);
@@ -363,6 +399,7 @@ void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
     const long line = got ? reader.line_number() : r + 1;
     const long fields = got ? count_tokens(b, e) : 0;
     if (cols >= 5 ? fields < used : fields != used) {
+      if (cols < 5) fail_mapping_fields(mapfile, line, fields, used);
       if (cols >= 5)
         stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s' has %ld fields; every row must have at least 3.\n",
                  line, mapfile, fields);
@@ -379,7 +416,7 @@ void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
       }
       token_text(tb, te, text);
       if (col == 2) {
-        if (!parse_real(text, &m->map_maf[r]))
+        if (!parse_real(text, static_cast<std::size_t>(te - tb), &m->map_maf[r]))
           stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s': frequency '%s' is not a number.\n", line,
                    mapfile, text);
         if (!(m->map_maf[r] >= 0.0 && m->map_maf[r] <= 1.0))
