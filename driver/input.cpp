@@ -300,7 +300,9 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
         // One-character token (the usual 0, 1 or 2): a digit is its own
         // value, anything else has no numeric prefix ("N" alone is not
         // missing), exactly as atof reads them.
-        if (*q >= '3' && *q <= '9') {
+        // A digit above 2 is no genotype; "N" alone reads as 0 here but as
+        // missing in the gene pass, so it is refused as ambiguous.
+        if ((*q >= '3' && *q <= '9') || *q == 'N') {
           text[0] = *q;
           text[1] = '\0';
           fail_genotype_value(genotype, line, values + 1, text);
@@ -316,6 +318,10 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
           continue;
         }
         token_text(tb, q, text);
+        // The gene pass reads a token as missing when its first character is
+        // "N" or its second "A"; the other such tokens ("N/", "1A") would be
+        // observed here and missing there, so they are refused.
+        if (tb[0] == 'N' || tb[1] == 'A') fail_genotype_value(genotype, line, values + 1, text);
         x = std::strtod(text, nullptr);  // what atof gives (0 without a numeric prefix)
         // Not a number, infinite, negative (a "-1" missing code) or above 2.
         if (!(x >= 0.0 && x <= 2.0)) fail_genotype_value(genotype, line, values + 1, text);

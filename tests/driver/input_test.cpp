@@ -134,7 +134,7 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   const std::string text =
       "v1\t0\tNA\t2\t1\n"        // missing rate 0.25, frequency 3/6
       "v2\t1\tNA\t1\t1\n"        // monomorphic
-      "v3\tNAN\tN/\t0.7\t2\n"    // NAN missing, N/ reads 0
+      "v3\tNAN\tx/\t0.7\t2\n"    // NAN missing, x/ reads 0
       "v4\tNA\tNA\tNA\tNA\n"     // nothing observed
       "rs5\t1e-1\t2.\t+1\t0x1\n"  // slow path: as atof reads them
       "v6\t0\t0\t0\t2";          // no final newline
@@ -175,12 +175,14 @@ TEST(GenotypeLoader, FastPathGivesWhatAtofGives) {
   // (atof in [0, 2]; the others are refused), against atof itself.
   std::vector<std::string> tokens;
   for (int c = 33; c < 127; c++) tokens.push_back(std::string(1, static_cast<char>(c)));
-  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "Na", "nA", ".5", "1.99999"})
+  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "nA", "na", ".5", "1.99999"})
     tokens.push_back(t);
+  // Refused: values outside [0, 2] and the tokens that the gene pass reads
+  // as missing (first character N or second A) but atof as a number.
   tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
                               [](const std::string &t) {
                                 double x = std::atof(t.c_str());
-                                return !(x >= 0 && x <= 2);
+                                return !(x >= 0 && x <= 2) || t[0] == 'N' || (t.size() > 1 && t[1] == 'A');
                               }),
                tokens.end());
   std::string pheno, geno;

@@ -102,6 +102,13 @@ std::vector<MalformedCase> cases() {
       {"GenotypeAboveTwo", {{"geno.txt", edit(kGeno, "rs7\t0\t1", "rs7\t0\t2.01")}}, "",
        "Error: Line 7 of genotype file 'geno.txt': value '2.01' in column 3 is not a genotype (a number from 0 to "
        "2; missing values are written NA)."},
+      {"GenotypeNAlone", {{"geno.txt", edit(kGeno, "rs7\t0\t1", "rs7\t0\tN")}}, "",
+       "Error: Line 7 of genotype file 'geno.txt': value 'N' in column 3 is not a genotype (a number from 0 to 2; "
+       "missing values are written NA)."},
+      {"GenotypeSecondCharacterA", {{"geno.txt", edit(kGeno, "rs7\t0\t1", "rs7\t0\t1A")}}, "",
+       "Error: Line 7 of genotype file 'geno.txt': value '1A' in column 3 is not a genotype (a number from 0 to 2; "
+       "missing values are written NA)."},
+      {"GenotypeMissingSpelledOut", {{"geno.txt", edit(kGeno, "rs2\t0\tNA", "rs2\t0\tNAN")}}, "", ""},
       {"GenotypeIdentifierTooLong", {{"geno.txt", edit(kGeno, "rs8", long_id)}}, "",
        "Error: Line 8 of genotype file 'geno.txt' holds an identifier longer than 255 bytes."},
       {"GenotypeNulByteInIdentifier", {{"geno.txt", edit(kGeno, "rs4", std::string("rs\0004", 4))}}, "",
