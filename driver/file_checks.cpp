@@ -133,8 +133,11 @@ void check_output_names(const Settings &s) {
   std::vector<NamedFile> inputs, outputs;
   inputs.push_back({"-pfile", s.phenotype, {}});
   inputs.push_back({"-gfile", s.genotype, {}});
-  if (s.DORARE) inputs.push_back({"-mfile", s.mapfile, {}});
-  if (s.DORARE && s.mwf) inputs.push_back({"-wfile", s.wfile, {}});
+  // The mapping and weight files are protected when the run reads them and
+  // also when they were named without being read (-noRare, a dominant or
+  // recessive model): the user's files all the same.
+  if (s.DORARE || s.mmf) inputs.push_back({"-mfile", s.mapfile, {}});
+  if (s.mwf || std::strcmp(s.wfile, "wfile.txt") != 0) inputs.push_back({"-wfile", s.wfile, {}});
   if (s.DORARE) {
     outputs.push_back({"-ofile", s.output, {}});
     outputs.push_back({"-vtlog", s.vtlog, {}});

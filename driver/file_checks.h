@@ -39,8 +39,9 @@ std::FILE *open_input_file(const char *name, const char *kind);
 // or nullptr for a regular file or one that cannot be examined.
 const char *non_regular_kind(const char *name);
 
-// Stops the run before any output is created when an output file names an
-// input file of the run, or another output, as
+// Stops the run before any output is created when an output file in force
+// names an input file (one the run reads, or the mapping or weight file
+// named on the command line), or another output, as
 // "\nError: Options '-ofile' and '-gfile' name the same file 'geno.txt'.\n".
 // Two names are the same file when both exist with the same device and
 // inode, else when their paths (folder resolved) agree. Outputs that are

@@ -240,7 +240,7 @@ long genotype_values(const char *b, const char *e) {
     if (n != first_count) uniform = false;
     if (n != N && first_wrong == 0) {
       first_wrong = reader.line_number();
-      wrong_count = b == e ? 0 : count_tokens(b, e);
+      wrong_count = count_tokens(b, e);
     }
   }
   if (!uniform && first_wrong > 0) fail_fields(first_wrong, kGenotypeKind, genotype, wrong_count, N + 1);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/file_checks.h"
 #include "driver/text_file.h"
 #include "driver_test_support.h"
 #include "tests/support/tolerances.h"
@@ -450,6 +451,54 @@ TEST(GenotypeLoader, CarriageReturnsAndBlanksSeparateTokens) {
   EXPECT_EQ(gs.geno_singular[1], 1);
   EXPECT_EQ(gs.geno_offset[1], 8);
   free_genotype(&gs);
+}
+
+}  // namespace
+
+namespace {
+
+// The mode of the fuzz targets: a loader's stop is thrown with its message,
+// nothing of the message is printed, and the partly filled data can be freed.
+TEST(LoadersReturningErrors, ThrowTheMessageInsteadOfStopping) {
+  std::string dir = test_support::temp_dir();
+  std::string p = write_file(dir, "p.txt", "a\t1\t2\nb\t0\nc\t1\t3\n");
+  std::string g = write_file(dir, "g.txt", "v1\t0\t1\nv2\t-1\t0\n");
+  std::string m = write_file(dir, "m.txt", "G\tv1\t0.5\nG\tv2\tnan\n");
+  set_stop_by_exception(true);
+  struct Case {
+    std::function<void()> load;
+    std::string label, message;
+  };
+  PhenotypeData ph;
+  GenotypeSummary gs;
+  MappingData md;
+  const Case cases[] = {
+      {[&] { load_phenotype(p.c_str(), &ph); }, "\nPHENOTYPE..........",
+       "fail\nError: Line 2 of phenotype file '" + p + "' has 2 fields; every row must have 3.\n"},
+      {[&] { load_genotype(g.c_str(), 2, &gs); }, "\nGENOTYPE..........",
+       "fail\nError: Line 2 of genotype file '" + g +
+           "': value '-1' in column 2 is not a genotype (a number from 0 to 2; missing values are written NA).\n"},
+      {[&] { load_mapping(m.c_str(), 2, &md); }, "\nGENE-SNP MAPFILE..........",
+       "fail\nError: Line 2 of gene-SNP mapfile '" + m + "': frequency 'nan' is not between 0 and 1.\n"},
+      {[&] { load_phenotype(dir.c_str(), &ph); }, "\nPHENOTYPE..........",
+       "fail\nError: Phenotype file '" + dir + "' is a directory.\n"},
+  };
+  for (const Case &c : cases) {
+    std::string what;
+    std::string out = capture([&] {
+      try {
+        c.load();
+      } catch (const InputError &e) {
+        what = e.what();
+      }
+    });
+    EXPECT_EQ(out, c.label);
+    EXPECT_EQ(what, c.message);
+  }
+  set_stop_by_exception(false);
+  free_phenotype(&ph);
+  free_genotype(&gs);
+  free_mapping(&md, 2);
 }
 
 }  // namespace
