@@ -108,7 +108,7 @@ void check_token(const char *tb, const char *te, long line, const char *kind, co
 
 [[noreturn]] void fail_fields(long line, const char *kind, const char *name, long fields, long expected) {
   stop_run("fail\nError: Line %ld of %s '%s' has %ld fields; every row must have %ld.\n", line, kind, name,
-       fields, expected);
+           fields, expected);
 }
 
 const char kPhenotypeKind[] = "phenotype file";
@@ -128,10 +128,6 @@ int classify_trait(long N, double *y) {
   }
   return 1;
 }
-
-}  // namespace
-
-namespace {
 
 // The number of fields most rows have (the earliest such count on a tie).
 long usual_count(const std::vector<long> &fields, long otherwise) {
