@@ -100,30 +100,54 @@ long read_common_row(const char *b, const char *e, long N, double *S) {
       });
 }
 
-void code_common_variant(const Settings &settings, double f, long N, double *S) {
+GenotypeCoding common_coding(const Settings &settings, double f) {
+  GenotypeCoding c;
   if (settings.DOCMC) {
-    const double missing = 1 - (1 - f) * (1 - f);
-    for (long i = 0; i < N; i++) {
-      if (S[i] > 0)
-        S[i] = 1;
-      else if (S[i] == -1)
-        S[i] = missing;
-    }
+    c.model = GenotypeCoding::kDominant;
+    c.missing = 1 - (1 - f) * (1 - f);
   } else if (settings.DOREC) {
-    const double missing = f * f;
-    for (long i = 0; i < N; i++) {
-      if (S[i] > 1)
-        S[i] = 1;
-      else if (S[i] == 1)
-        S[i] = 0;
-      else if (S[i] == -1)
-        S[i] = missing;
-    }
+    c.model = GenotypeCoding::kRecessive;
+    c.missing = f * f;
   } else {
-    const double missing = 2 * f;
-    for (long i = 0; i < N; i++)
-      if (S[i] < 0) S[i] = missing;
+    c.model = GenotypeCoding::kAdditive;
+    c.missing = 2 * f;
   }
+  return c;
+}
+
+void code_common_variant(const Settings &settings, double f, long N, double *S) {
+  const GenotypeCoding c = common_coding(settings, f);
+  for (long i = 0; i < N; i++) S[i] = code_genotype(c, S[i]);
+}
+
+long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &coding, long N,
+                           double *S) {
+  // The coded value of every one-character token, from the same rule as
+  // read_common_row followed by code_genotype.
+  double coded[256];
+  for (int c = 0; c < 256; c++) {
+    const double raw = c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
+    coded[c] = code_genotype(coding, raw);
+  }
+  const char *q = b;
+  while (q < e && is_blank(*q)) q++;
+  while (q < e && !is_blank(*q)) q++;
+  long i = 0;
+  char text[kTokenBytes];
+  return for_each_row_token(
+      q, e,
+      [&](char c) {
+        if (i < N) S[i] = coded[static_cast<unsigned char>(c)];
+        i++;
+      },
+      [&](const char *tb, const char *te) {
+        std::size_t len = static_cast<std::size_t>(te - tb);
+        if (len > kTokenBytes - 1) len = kTokenBytes - 1;
+        std::memcpy(text, tb, len);
+        text[len] = '\0';
+        if (i < N) S[i] = code_genotype(coding, genotype_token_value(text));
+        i++;
+      });
 }
 
 double common_score_test(const LoadedData &data, const NullModel &null_model, RunArrays &run,
@@ -195,7 +219,8 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     const bool got = reader.next(&b, &e, &offset);
     // Every row is read; only a qualifying one is parsed and tested.
     if (!common_variant_qualifies(settings, geno, k)) continue;
-    const long values = got ? read_common_row(b, e, N, variant.S) : 0;
+    const GenotypeCoding coding = common_coding(settings, geno.geno_maf[k]);
+    const long values = got ? read_coded_common_row(b, e, coding, N, variant.S) : 0;
     if (values != N) {
       std::printf("SNP %s Error: Genotype file '%s' changed during the run: line %ld no longer "
                   "holds %ld values.\n",
@@ -205,7 +230,6 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     variant.k = k;
     variant.snpID = geno.geno_snpID[k];
     variant.f = geno.geno_maf[k];
-    code_common_variant(settings, variant.f, N, variant.S);
     const double Z = common_score_test(data, null_model, run, variant);
     run.pvalue_com_stat[k] = Z;
     if (!std::isfinite(std::fabs(Z))) {

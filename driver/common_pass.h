@@ -39,11 +39,37 @@ bool common_variant_qualifies(const Settings &settings, const GenotypeSummary &g
 // it. Returns the number of values on the line; only the first N are stored.
 long read_common_row(const char *b, const char *e, long N, double *S);
 
-// Codes the N values of S in place with the frequency f:
-//  dominant:  > 0 -> 1, missing (-1) -> 1 - (1 - f)^2, 0 stays;
-//  recessive: > 1 -> 1, exactly 1 -> 0, missing -> f^2, 0 stays;
+// The coding of one variant's genotypes under the genetic model in force,
+// with its file frequency f:
+//  dominant:  > 0 -> 1, missing (exactly -1) -> 1 - (1 - f)^2, 0 stays;
+//  recessive: > 1 -> 1, exactly 1 -> 0, missing (exactly -1) -> f^2, 0 stays;
 //  additive:  negative -> 2 f (the mean genotype), others stay.
+struct GenotypeCoding {
+  enum Model { kAdditive, kDominant, kRecessive };
+  Model model = kAdditive;
+  double missing = 0;  // the value of a missing genotype
+};
+
+GenotypeCoding common_coding(const Settings &settings, double f);
+
+inline double code_genotype(const GenotypeCoding &c, double x) {
+  switch (c.model) {
+    case GenotypeCoding::kDominant:
+      return x > 0 ? 1.0 : x == -1 ? c.missing : x;
+    case GenotypeCoding::kRecessive:
+      return x > 1 ? 1.0 : x == 1 ? 0.0 : x == -1 ? c.missing : x;
+    default:
+      return x < 0 ? c.missing : x;
+  }
+}
+
+// Codes the N values of S in place (the straightforward order of work).
 void code_common_variant(const Settings &settings, double f, long N, double *S);
+
+// read_common_row and code_common_variant in one walk over the line: the
+// same values, with every one-character token coded through a table.
+long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &coding, long N,
+                           double *S);
 
 // Score test of the coded column against the null model of the observed
 // trait (U and V of the trait as read; for a quantitative trait both divided
