@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "driver/common_pass.h"
 #include "driver/text_file.h"
 #include "tests/driver/gene_pass_support.h"
@@ -453,6 +455,67 @@ TEST(CommonPassSwitch, NoResultFileWithoutCom) {
   ASSERT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 1"), 0);
   EXPECT_FALSE(file_exists(dir + "/com.out"));
   EXPECT_TRUE(file_exists(dir + "/rare.out"));
+}
+
+// Load a fixture in-process and fit its null model (with the standardized
+// trait when resampling is on).
+struct LoadedRun {
+  Settings s;
+  LoadedData data;
+  NullModel nm;
+  RunArrays run;
+  LoadedRun(const std::string &dir, int resample) {
+    s = defaults();
+    pheno = dir + "/pheno.txt";
+    geno = dir + "/geno.txt";
+    s.phenotype = pheno.c_str();
+    s.genotype = geno.c_str();
+    s.DORARE = 0;
+    s.DOCOM = 1;
+    s.PERM_FLAG = resample;
+    std::fflush(stdout);
+    const int saved = dup(fileno(stdout));
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) ADD_FAILURE();
+    load_data(s, &data);
+    std::fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    allocate_run(s, data, nm, run);
+    fit_null_model(s, data, nm, run);
+  }
+  ~LoadedRun() {
+    free_run(s, data, nm, run);
+    free_loaded_data(&data);
+  }
+  std::string pheno, geno;
+};
+
+// A quantitative trait's resamples are compared with |Z| recomputed on the
+// standardized trait: Z does not change when the trait is shifted and
+// scaled (U scales with 1/sd, its variance with 1/sd^2), so the two agree
+// up to rounding, for every tested row.
+TEST(CommonPassObserved, StandardizedTraitGivesTheSameAbsoluteZ) {
+  const Fixture f = make_fixture(false);
+  const std::string dir = scratch_dir();
+  write_fixture(dir, f);
+  LoadedRun r(dir, 1);
+  r.s.MAF_C = 0.25;  // -com 0.25 -CR 0.75
+  r.s.NA_UB = 0.25;
+  const long N = r.data.pheno.pheno_NROW;
+  int tested = 0;
+  for (long k = 0; k < r.data.geno.geno_NROW; k++) {
+    if (!common_variant_qualifies(r.s, r.data.geno, k)) continue;
+    CommonVariant v;
+    v.k = k;
+    v.S = r.run.S[0];
+    for (long i = 0; i < N; i++) v.S[i] = f.geno[(size_t)k][(size_t)i];
+    code_common_variant(r.s, r.data.geno.geno_maf[k], N, v.S);
+    const double Z = common_score_test(r.data, r.nm, r.run, v);
+    const double obs = common_observed_statistic(r.data, r.nm, r.run, v);
+    EXPECT_NEAR(obs, std::fabs(Z), tol::kClose * std::fabs(Z)) << f.id[(size_t)k];
+    tested++;
+  }
+  EXPECT_EQ(tested, 5);
 }
 
 // -------------------------------------------------------------- stops --
