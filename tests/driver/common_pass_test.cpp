@@ -446,15 +446,27 @@ TEST(CommonPassResample, HeaderAndNaRowCarryTheResamplingColumn) {
   EXPECT_TRUE(seen);
 }
 
-// Without -com no result file is made; the gene pass alone runs.
-TEST(CommonPassSwitch, NoResultFileWithoutCom) {
+// The two passes do not disturb each other: with both, the gene-level file
+// equals that of the gene pass alone and the common-variant file equals
+// that of the common-variant pass alone; without -com no common-variant
+// file is made.
+TEST(CommonPassSwitch, BothPassesGiveTheFilesOfEachAlone) {
   const Fixture f = make_fixture(true);
-  const std::string dir = scratch_dir();
-  write_fixture(dir, f);
-  put_file(dir, "mapping.txt", "G\tf97\nG\tdose\n");
-  ASSERT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 1"), 0);
-  EXPECT_FALSE(file_exists(dir + "/com.out"));
-  EXPECT_TRUE(file_exists(dir + "/rare.out"));
+  const std::string both = scratch_dir(), genes = scratch_dir(), common = scratch_dir();
+  for (const std::string &dir : {both, genes, common}) {
+    write_fixture(dir, f);
+    put_file(dir, "mapping.txt", "G2\tdose\nG1\tf97\nG1\tf30\nG2\trec01\nG1\tna25\n");
+  }
+  const std::string base = "-pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 1 -CR 0.75";
+  ASSERT_EQ(run_quorvex(both, base + " -com 0.25"), 0) << get_file(both + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(genes, base), 0) << get_file(genes + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(common, base + " -com 0.25 -noRare"), 0) << get_file(common + "/stdout.txt");
+  EXPECT_FALSE(file_exists(genes + "/com.out"));
+  EXPECT_FALSE(file_exists(common + "/rare.out"));
+  EXPECT_EQ(split(get_file(both + "/rare.out"), '\n').size(), 4u);  // header, G1, G2, end
+  EXPECT_EQ(get_file(both + "/rare.out"), get_file(genes + "/rare.out"));
+  EXPECT_EQ(split(get_file(both + "/com.out"), '\n').size(), 7u);
+  EXPECT_EQ(get_file(both + "/com.out"), get_file(common + "/com.out"));
 }
 
 // Load a fixture in-process and fit its null model (with the standardized
