@@ -53,10 +53,14 @@ int print_p(char *out, std::size_t cap, double p) {
 // stage 3 without mmore. The statistic of resample s is
 //   binary:       |score_stat(N, p, permY, variant.S, z, centerY_perm, v_perm, Iz_perm, SZ[0], ..)|
 //   quantitative: |score_stat_quanTrait(N, p, permY, variant.S, z, centerY_perm, SigmaSQ_perm, Iz, SZ[0], ..)|
-// and observed is common_observed_statistic(). The column is dense and stays
-// untouched until the next row is read; a pooled evaluation copies it into
-// its pool and writes pvalue_perm_com[k] when the variant leaves the pool.
-// Until the scheme is merged the slot keeps 99 and the column prints "NA".
+// and observed is common_observed_statistic(). The scheme's state (cache
+// flags cleared) must exist before this pass starts, so that the refits made
+// here serve the gene pass. The column is dense and stays untouched only
+// until the next row is read: a pooled evaluation copies it, with U and V of
+// the variant, into its pool, writes pvalue_perm_com[k] when the variant
+// leaves the pool and then appends the rows (append_common_row) in
+// genotype-file order. Until the scheme is merged the slot keeps 99 and the
+// column prints "NA".
 // ---------------------------------------------------------------------------
 void resample_common_variant(const Settings &settings, const LoadedData &data,
                              const NullModel &null_model, RunArrays &run,
@@ -195,6 +199,32 @@ std::size_t format_common_row(const Settings &settings, const RunArrays &run, lo
   return (std::size_t)n;
 }
 
+bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
+                            const NullModel &null_model, RunArrays &run, CommonVariant &variant,
+                            MessageLog &log) {
+  const long k = variant.k;
+  const double Z = common_score_test(data, null_model, run, variant);
+  run.pvalue_com_stat[k] = Z;
+  if (!std::isfinite(std::fabs(Z))) {
+    report_warning(log,
+                   "SNP %s Warning: Variance estimate=0 for observed test statistic, so the "
+                   "p-value cannot be calculated.\n",
+                   variant.snpID);
+    run.pvalue_com[k] = 99;
+    if (settings.PERM_FLAG) run.pvalue_perm_com[k] = 99;
+    return false;
+  }
+  run.pvalue_com[k] = gammq(0.5, Z * Z * 0.5);  // chi-square tail, 1 degree of freedom
+  return true;
+}
+
+void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant) {
+  char row[kRowBytes];
+  const std::size_t n =
+      format_common_row(settings, run, variant.k, variant.snpID, variant.U, variant.V, row, sizeof row);
+  write_result_text(settings.output_com, "a", row, n);
+}
+
 void common_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                  RunArrays &run, MessageLog &log) {
   const GenotypeSummary &geno = data.geno;
@@ -212,7 +242,6 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   LineReader reader(f);
   CommonVariant variant;
   variant.S = run.S[0];
-  char row[kRowBytes];
   for (long k = 0; k < geno.geno_NROW; k++) {
     const char *b = nullptr, *e = nullptr;
     long offset = 0;
@@ -230,24 +259,10 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     variant.k = k;
     variant.snpID = geno.geno_snpID[k];
     variant.f = geno.geno_maf[k];
-    const double Z = common_score_test(data, null_model, run, variant);
-    run.pvalue_com_stat[k] = Z;
-    if (!std::isfinite(std::fabs(Z))) {
-      report_warning(log,
-                     "SNP %s Warning: Variance estimate=0 for observed test statistic, so the "
-                     "p-value cannot be calculated.\n",
-                     variant.snpID);
-      run.pvalue_com[k] = 99;
-      if (settings.PERM_FLAG) run.pvalue_perm_com[k] = 99;
-    } else {
-      run.pvalue_com[k] = gammq(0.5, Z * Z * 0.5);
-      if (settings.PERM_FLAG)
-        resample_common_variant(settings, data, null_model, run, variant,
-                                common_observed_statistic(data, null_model, run, variant), log);
-    }
-    const std::size_t n =
-        format_common_row(settings, run, k, variant.snpID, variant.U, variant.V, row, sizeof row);
-    write_result_text(settings.output_com, "a", row, n);
+    if (asymptotic_common_test(settings, data, null_model, run, variant, log) && settings.PERM_FLAG)
+      resample_common_variant(settings, data, null_model, run, variant,
+                              common_observed_statistic(data, null_model, run, variant), log);
+    append_common_row(settings, run, variant);
   }
   std::fclose(f);
 }

@@ -95,6 +95,19 @@ std::string common_result_header(const Settings &settings);
 std::size_t format_common_row(const Settings &settings, const RunArrays &run, long k,
                               const char *snpID, double U, double V, char *out, std::size_t cap);
 
+// The asymptotic test of the coded column: Z into pvalue_com_stat[k], the
+// p-value (chi-square tail of Z^2, 1 degree of freedom) into pvalue_com[k].
+// A Z that is not finite gives the variance warning (warning report) and 99
+// in pvalue_com[k] and, with resampling, in pvalue_perm_com[k]; returns
+// false then (the variant is not resampled), true otherwise.
+bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
+                            const NullModel &null_model, RunArrays &run, CommonVariant &variant,
+                            MessageLog &log);
+
+// Appends the variant's row to the result file (reopened in append mode and
+// closed, so a stopped run keeps every finished row).
+void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant);
+
 // The whole pass: result file with its header, then every genotype row in
 // file order. Fatal: the result file cannot be created or reopened, cannot be
 // written, or the genotype file cannot be opened.
