@@ -14,7 +14,7 @@
 namespace {
 
 const std::size_t kTokenBytes = 1024;  // any genotype value: at most 1023 characters
-const std::size_t kRowBytes = 512;     // a result row: identifier (<= 255) and five numbers
+const std::size_t kRowBytes = 1024;    // a result row: identifier (<= 255) and five numbers
 
 // Writes text to the result file opened with mode ("w" creates it, "a"
 // appends) and closes it. Stops the run when the file cannot be opened
@@ -196,7 +196,7 @@ std::size_t format_common_row(const Settings &settings, const RunArrays &run, lo
   } else {
     n = std::snprintf(out, cap, "%s\tNA%s\tNA\tNA\tNA\n", snpID, settings.PERM_FLAG ? "\tNA" : "");
   }
-  return (std::size_t)n;
+  return (std::size_t)n < cap ? (std::size_t)n : cap - 1;  // identifiers hold at most 255 bytes
 }
 
 bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
