@@ -84,12 +84,14 @@ Settings with_model(const char *model) {
 
 // A missing genotype at f = 0.3 becomes 2f = 0.6, 1 - (1 - f)^2 = 0.51 or
 // f^2 = 0.09; dominant 1 and 2 become 1; recessive 1 becomes 0 and 2
-// becomes 1; dosages follow the same comparisons.
+// becomes 1; dosages follow the same comparisons; a negative value other
+// than -1 is missing only to the additive model (negative), the other two
+// take exactly -1 as missing and leave it.
 TEST(CommonPassCoding, ThreeModels) {
   const CodingCase cases[] = {
-      {"additive", 0.3, {0, 1, 2, -1, 1.5}, {0, 1, 2, 0.6, 1.5}},
-      {"dominant", 0.3, {0, 1, 2, -1, 0.4}, {0, 1, 1, 0.51, 1}},
-      {"recessive", 0.3, {0, 1, 2, -1, 1.5, 0.5}, {0, 0, 1, 0.09, 1, 0.5}},
+      {"additive", 0.3, {0, 1, 2, -1, 1.5, -0.5}, {0, 1, 2, 0.6, 1.5, 0.6}},
+      {"dominant", 0.3, {0, 1, 2, -1, 0.4, -0.5}, {0, 1, 1, 0.51, 1, -0.5}},
+      {"recessive", 0.3, {0, 1, 2, -1, 1.5, 0.5, -0.5}, {0, 0, 1, 0.09, 1, 0.5, -0.5}},
       {"additive", 0.97, {2, -1}, {2, 1.94}},
       {"dominant", 0.97, {0, -1}, {0, 1 - 0.03 * 0.03}},
       {"recessive", 0.97, {1, -1}, {0, 0.97 * 0.97}},
