@@ -89,8 +89,10 @@ for trait_arg in binary quantitative; do
   printf '%-40s %9s %9s\n' "quorvex -noRare (loading)" "$l_best" "$l_med"
   printf '%-40s %9s %9s\n' "quorvex -noRare -com 0.01 ($tested tested)" "$c_best" "$c_med"
   printf '%-40s %9s %9s\n' "plink2 --glm --threads 1 ($plink_rows rows)" "$p_best" "$p_med"
+  ns=$(awk -v t="$pass" -v n="$subjects" -v m="$tested" 'BEGIN { if (m > 0) printf "%.2f", t * 1e9 / (n * m); else print "-" }')
   echo "the pass alone (best com - best loading): $pass s," \
-    "$(mbps "$size" "$pass") MB/s of genotypes; loading $(mbps $((2 * size)) "$l_best") MB/s over its two passes"
+    "$(mbps "$size" "$pass") MB/s of genotypes, $ns ns per subject per tested variant;" \
+    "loading $(mbps $((2 * size)) "$l_best") MB/s over its two passes"
   echo "plink2 / quorvex -com (whole runs): $ratio"
   report+=("$trait: quorvex -com $c_best s (loading $l_best s, pass $pass s), plink2 $p_best s, ratio $ratio")
 done
