@@ -564,13 +564,29 @@ const StopCase kStopCases[] = {
 INSTANTIATE_TEST_SUITE_P(Stops, CommonPassStop, ::testing::ValuesIn(kStopCases),
                          [](const ::testing::TestParamInfo<StopCase> &i) { return std::string(i.param.name); });
 
-// The genotype file gone between its loading and the pass: the message names
-// the file's first variant (no row has been read yet) and the file.
-TEST(CommonPassDeathTest, GenotypeFileCannotBeOpenedForThePass) {
+// The genotype file gone, or rewritten, between its loading and the pass.
+// Gone: the message names the file's first variant (no row has been read
+// yet) and the file. Rewritten with a value less on a tested row: the
+// message names that variant and its line. Either way the header is on disk
+// (written before the genotype file is opened).
+struct ChangedCase {
+  const char *name;
+  bool gone;
+  const char *message;  // regular expression; %s stands for the genotype file's name
+};
+
+class CommonPassDeathTest : public ::testing::TestWithParam<ChangedCase> {};
+
+TEST_P(CommonPassDeathTest, GenotypeFileGoneOrChangedAfterLoading) {
+  const ChangedCase &c = GetParam();
   const std::string dir = scratch_dir();
-  write_fixture(dir, make_fixture(true));
+  const Fixture f = make_fixture(true);
+  write_fixture(dir, f);
   const std::string pheno = dir + "/pheno.txt", geno = dir + "/geno.txt", gone = dir + "/gone.txt";
   const std::string result = dir + "/com.out";
+  const std::string used = c.gone ? gone : geno;
+  std::string expected = c.message;
+  expected.replace(expected.find("%s"), 2, used);
   EXPECT_EXIT(
       {
         std::fflush(stdout);
@@ -590,17 +606,30 @@ TEST(CommonPassDeathTest, GenotypeFileCannotBeOpenedForThePass) {
         allocate_run(s, data, nm, run);
         fit_null_model(s, data, nm, run);
         MessageLog log;
-        s.genotype = gone.c_str();
+        if (c.gone) {
+          s.genotype = gone.c_str();
+        } else {
+          Fixture shorter = f;
+          shorter.geno[1].pop_back();  // f97, the first tested row
+          write_fixture(dir, shorter);
+        }
         std::fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         common_pass(s, data, nm, run, log);
         std::exit(0);
       },
       ::testing::ExitedWithCode(1),
-      "^SNP eq25 Error: Cannot open genotype file '" + gone +
-          "'\\.\n\nQUORVEX was stopped due to error\\(s\\) listed above\\.\n\n$");
-  // The header was written before the genotype file was opened.
+      "^" + expected + "\n\nQUORVEX was stopped due to error\\(s\\) listed above\\.\n\n$");
   EXPECT_EQ(get_file(result), "SNP_ID\tP-value\tU\tV\tZ\n");
 }
+
+const ChangedCase kChanged[] = {
+    {"Gone", true, "SNP eq25 Error: Cannot open genotype file '%s'\\."},
+    {"RowShortened", false,
+     "SNP f97 Error: Genotype file '%s' changed during the run: line 2 no longer holds 100 values\\."},
+};
+
+INSTANTIATE_TEST_SUITE_P(AfterLoading, CommonPassDeathTest, ::testing::ValuesIn(kChanged),
+                         [](const ::testing::TestParamInfo<ChangedCase> &i) { return std::string(i.param.name); });
 
 }  // namespace
