@@ -50,6 +50,13 @@ void write_result_text(const char *name, bool append, const char *text, std::siz
   }
 }
 
+// The value of a one-character genotype token by the token rule of the
+// passes: 'N' is missing (-1), a digit is its own value, anything else has
+// no numeric prefix (0).
+inline double one_char_value(char c) {
+  return c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
+}
+
 // "\t%.4E" for a p-value of at most 1, else "\tNA".
 int print_p(char *out, std::size_t cap, double p) {
   return p <= 1 ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
@@ -103,9 +110,7 @@ long read_common_row(const char *b, const char *e, long N, double *S) {
   return for_each_row_token(
       q, e,
       [&](char c) {
-        // One character: 'N' is missing; a digit is its own value; anything
-        // else has no numeric prefix.
-        if (i < N) S[i] = c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
+        if (i < N) S[i] = one_char_value(c);
         i++;
       },
       [&](const char *tb, const char *te) {
@@ -144,8 +149,7 @@ long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &c
   // read_common_row followed by code_genotype.
   double coded[256];
   for (int c = 0; c < 256; c++) {
-    const double raw = c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
-    coded[c] = code_genotype(coding, raw);
+    coded[c] = code_genotype(coding, one_char_value(static_cast<char>(c)));
   }
   const char *q = b;
   while (q < e && is_blank(*q)) q++;
