@@ -1,6 +1,9 @@
 #include "kernels/adapt.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 // Subregion-adaptive cubature (Genz and Malik 1980, Genz's degree-7 fully
 // symmetric rule with three null rules). Positions in the comments are
@@ -22,6 +25,57 @@ int inerrs, invals, inptrs, inlwrs, inuprs, inmshs, inwgts, inpnts, inlowr, inup
 // State of the adaptive loop; divaxn carries over into continuation calls.
 int divaxn, funcls, rgncls, nwrgns, top, difcls;
 
+// Recording of the call's decisions, and the count a resumed call starts
+// from (-1: an ordinary call).
+AdaptTrace *trace = nullptr;
+int resume_funcls = -1;
+
+// Ordered evaluation: the points of one batch (row t at pts[t*ndim]), their
+// values, and the next value handed out by the replaying integrand.
+bool ordered = true;
+std::vector<double> batch_pts, batch_vals;
+std::vector<int> batch_order;
+size_t batch_next = 0;
+
+double batch_record(int *ndim, double *z) {
+  batch_pts.insert(batch_pts.end(), z, z + *ndim);
+  return 0.0;
+}
+
+double batch_replay(int *, double *) { return batch_vals[batch_next++]; }
+
+// Evaluates functn at every recorded point, in lexicographic order of the
+// points (consecutive points then share their longest common prefixes), into
+// batch_vals in recording order; z is ndim scratch.
+void batch_evaluate(int *ndim, adapt_integrand functn, double *z) {
+  const int nd = *ndim;
+  const size_t count = batch_pts.size() / static_cast<size_t>(nd);
+  batch_vals.resize(count);
+  batch_order.resize(count);
+  for (size_t t = 0; t < count; t++) batch_order[t] = static_cast<int>(t);
+  const double *pts = batch_pts.data();
+  std::sort(batch_order.begin(), batch_order.end(), [pts, nd](int u, int v) {
+    const double *x = pts + static_cast<size_t>(u) * nd;
+    const double *y = pts + static_cast<size_t>(v) * nd;
+    for (int i = 0; i < nd; i++) {
+      if (x[i] < y[i]) return true;
+      if (y[i] < x[i]) return false;
+    }
+    return u < v;
+  });
+  for (size_t k = 0; k < count; k++) {
+    const int t = batch_order[k];
+    std::memcpy(z, pts + static_cast<size_t>(t) * nd, sizeof(double) * nd);
+    batch_vals[t] = functn(ndim, z);
+  }
+  batch_next = 0;
+}
+
+// Ordered evaluation pays from this dimension on; below it the points share
+// too little for the sorting to be worth it (the values are the same).
+const int kOrderedMinDim = 3;
+bool use_batches(int nd) { return ordered && nd >= kOrderedMinDim; }
+
 // rgncls * (m + 1) / m truncated, without integer overflow.
 int grow_count(int count, double m) {
   const long long mi = static_cast<long long>(m);
@@ -42,7 +96,9 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
   *inform__ = 2;
   funcls = 0;
   bsinit_(ndim, weghts, lenrul_, points);
-  if (*mincls >= 0) {
+  if (resume_funcls >= 0) {
+    funcls = resume_funcls;
+  } else if (*mincls >= 0) {
     // Fresh start: the whole cube, its mesh refined while the minimum count
     // allows, then split into one region per mesh cell if the store holds them.
     *sbrgns_ = 0;
@@ -111,8 +167,13 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
     }
     if (*fabsest <= std::fmax(*fabsreq, *relreq * std::fabs(*finest)) && funcls >= *mincls) {
       *inform__ = 0;
+      if (trace) {
+        trace->stop = 0;
+        trace->stop_error = *fabsest;
+      }
       break;
     }
+    if (trace && funcls >= *mincls && *fabsest < trace->min_missed) trace->min_missed = *fabsest;
     // The region of largest error, its division axis and the cost of
     // applying the rule to its two halves (or to its refined mesh).
     top = static_cast<int>(pontrs[0]);
@@ -130,8 +191,13 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
     cls = cls * (md + 1) / md;
     if (funcls + cls > *maxcls) {
       *inform__ = 1;
+      if (trace) {
+        trace->stop = 1;
+        trace->stop_cls = funcls + cls;
+      }
       break;
     }
+    if (trace && funcls + cls > trace->max_passed) trace->max_passed = funcls + cls;
     rgncls = static_cast<int>(cls);
     if (*sbrgns_ < *mxrgns_) {
       // Bisect along divaxn into top and a new region sbrgns + 1.
@@ -199,7 +265,7 @@ void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double 
     inwdth = inuppr + nd;
     inmesh = inwdth + nd;
     inwork = inmesh + nd;
-    if (*mincls < 0) sbrgns = static_cast<int>(work[*lenwrk - 1]);
+    if (*mincls < 0 || resume_funcls >= 0) sbrgns = static_cast<int>(work[*lenwrk - 1]);
     adbase_(ndim, mincls, maxcls, functn, fabsreq, relreq, fabsest, finest, &sbrgns, &mxrgns,
             &rulcls, &lenrul, &work[inerrs - 1], &work[invals - 1], &work[inptrs - 1],
             &work[inlwrs - 1], &work[inuprs - 1], &work[inmshs - 1], &work[inwgts - 1],
@@ -210,6 +276,54 @@ void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double 
     *inform__ = 2;
     *mincls = rulcls;
   }
+}
+
+void adapt_resume_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+                   double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
+                   int *inform__, int funcls0) {
+  resume_funcls = funcls0;
+  adapt_(ndim, mincls, maxcls, functn, fabsreq, relreq, lenwrk, work, fabsest, finest, inform__);
+  resume_funcls = -1;
+}
+
+void adapt_trace(AdaptTrace *t) { trace = t; }
+
+void adapt_set_ordered(bool on) { ordered = on; }
+
+namespace {
+
+// The live blocks of work for ndim, lenwrk and sbrgns regions, as (first
+// 0-based cell, length) pairs: errors, values and heap, then corners and
+// meshes of the regions, then the count of regions in the last cell.
+std::vector<std::pair<int, int>> live_blocks(int nd, int lenwrk, int regions) {
+  const int lr = nd == 1 ? 5 : 6;
+  const int mx = (lenwrk - lr * (nd + 4) - nd * 7) / (nd * 3 + 3);
+  std::vector<std::pair<int, int>> blocks;
+  for (int k = 0; k < 3; k++) blocks.emplace_back(k * mx, regions);
+  for (int k = 0; k < 3; k++) blocks.emplace_back(3 * mx + k * mx * nd, regions * nd);
+  blocks.emplace_back(lenwrk - 1, 1);
+  return blocks;
+}
+
+}  // namespace
+
+void adapt_save(int ndim, int lenwrk, const double *work, AdaptCheckpoint *checkpoint) {
+  const int regions = static_cast<int>(work[lenwrk - 1]);
+  checkpoint->cells.clear();
+  for (const auto &b : live_blocks(ndim, lenwrk, regions))
+    checkpoint->cells.insert(checkpoint->cells.end(), work + b.first, work + b.first + b.second);
+  checkpoint->divaxn = divaxn;
+}
+
+void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &checkpoint) {
+  const int regions = static_cast<int>(checkpoint.cells.back());
+  size_t at = 0;
+  for (const auto &b : live_blocks(ndim, lenwrk, regions)) {
+    std::copy(checkpoint.cells.begin() + static_cast<long>(at),
+              checkpoint.cells.begin() + static_cast<long>(at + b.second), work + b.first);
+    at += static_cast<size_t>(b.second);
+  }
+  divaxn = checkpoint.divaxn;
 }
 
 void bsinit_(int *ndim, double *w, int *lenrul_, double *g) {
@@ -319,10 +433,23 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   }
   *basest = 0.0;
   *rgnert = 0.0;
+  const bool batches = use_batches(nd);
+  std::vector<double> generators;
+  if (batches) generators.assign(g, g + lr * nd);
   for (;;) {
+    adapt_integrand f = functn;
+    if (batches) {
+      // Record the cell's points, evaluate them in order, then sum the values
+      // as the rule lists them; the generators start each pass as stored.
+      batch_pts.clear();
+      for (int i = 0; i < lr; i++) fulsum_(ndim, center, width, z__, &g[i * nd], batch_record);
+      std::copy(generators.begin(), generators.end(), g);
+      batch_evaluate(ndim, functn, z__);
+      f = batch_replay;
+    }
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     for (int i = 0; i < lr; i++) {
-      const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], functn);
+      const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], f);
       rgnval += w[i] * fsymsm;
       rgnerr += w[lr + i] * fsymsm;
       rgncmp += w[2 * lr + i] * fsymsm;
@@ -413,19 +540,45 @@ void differ_(int *ndim, double *a, double *b, double *width, double *z__, double
     dif[i] = 0.0;
     z__[i] = a[i] + width[i];
   }
+  const bool batches = use_batches(nd);
+  std::vector<double> scratch;
+  if (batches) scratch.resize(static_cast<size_t>(nd));
   for (;;) {
-    const double funcen = functn(ndim, z__);
+    adapt_integrand f = functn;
+    if (batches) {
+      // The cell's points as the table below visits them, evaluated in order.
+      batch_pts.clear();
+      batch_record(ndim, z__);
+      std::copy(z__, z__ + nd, scratch.begin());
+      for (int i = 0; i < nd; i++) {
+        const double widthi = width[i] / 5.0;
+        z__[i] -= 4.0 * widthi;
+        batch_record(ndim, z__);
+        z__[i] += 2.0 * widthi;
+        batch_record(ndim, z__);
+        z__[i] += 4.0 * widthi;
+        batch_record(ndim, z__);
+        z__[i] += 2.0 * widthi;
+        batch_record(ndim, z__);
+        z__[i] -= 4.0 * widthi;
+      }
+      // The table below repeats the same steps on z from the cell's start.
+      std::copy(scratch.begin(), scratch.end(), z__);
+      batch_evaluate(ndim, functn, scratch.data());
+      f = batch_replay;
+    }
+    const double funcen = f(ndim, z__);
     for (int i = 0; i < nd; i++) {
       const double widthi = width[i] / 5.0;
       double frthdf = 6.0 * funcen;
       z__[i] -= 4.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += f(ndim, z__);
       z__[i] += 2.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * f(ndim, z__);
       z__[i] += 4.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * f(ndim, z__);
       z__[i] += 2.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += f(ndim, z__);
       // Differences below round-off do not count.
       if (funcen + frthdf / 8.0 != funcen) dif[i] += std::fabs(frthdf) * width[i];
       z__[i] -= 4.0 * widthi;
