@@ -33,7 +33,7 @@ int resume_funcls = -1;
 // Ordered evaluation: the points of one batch (row t at pts[t*ndim]), their
 // values, and the next value handed out by the replaying integrand.
 bool ordered = true;
-std::vector<double> batch_pts, batch_vals;
+std::vector<double> batch_pts, batch_vals, batch_generators;
 std::vector<int> batch_order;
 size_t batch_next = 0;
 
@@ -44,30 +44,67 @@ double batch_record(int *ndim, double *z) {
 
 double batch_replay(int *, double *) { return batch_vals[batch_next++]; }
 
-// Evaluates functn at every recorded point, in lexicographic order of the
-// points (consecutive points then share their longest common prefixes), into
-// batch_vals in recording order; z is ndim scratch.
-void batch_evaluate(int *ndim, adapt_integrand functn, double *z) {
+// Sort key of a recorded point: the first and second coordinates where it
+// differs from the reference point (its cell's centre) and its values there;
+// a point that differs in more coordinates is ordered by all of them.
+struct BatchKey {
+  int i, j;
+  double xi, xj;
+  int more;  // differs in a third coordinate
+  int t;     // recording position
+};
+std::vector<BatchKey> batch_keys;
+
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+// Evaluates functn at every recorded point into batch_vals (recording
+// order). The points are visited grouped by their first and second
+// coordinates off the centre (and in lexicographic order where they differ
+// in more), so that consecutive points share long prefixes of coordinates.
+void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
   const int nd = *ndim;
   const size_t count = batch_pts.size() / static_cast<size_t>(nd);
   batch_vals.resize(count);
-  batch_order.resize(count);
-  for (size_t t = 0; t < count; t++) batch_order[t] = static_cast<int>(t);
-  const double *pts = batch_pts.data();
-  std::sort(batch_order.begin(), batch_order.end(), [pts, nd](int u, int v) {
-    const double *x = pts + static_cast<size_t>(u) * nd;
-    const double *y = pts + static_cast<size_t>(v) * nd;
-    for (int i = 0; i < nd; i++) {
-      if (x[i] < y[i]) return true;
-      if (y[i] < x[i]) return false;
+  batch_keys.resize(count);
+  double *pts = batch_pts.data();
+  for (size_t t = 0; t < count; t++) {
+    const double *x = pts + t * nd;
+    BatchKey k{nd, nd, 0.0, 0.0, 0, static_cast<int>(t)};
+    int found = 0;
+    for (int c = 0; c < nd && found < 3; c++) {
+      if (same_bits(x[c], center[c])) continue;
+      if (found == 0) {
+        k.i = c;
+        k.xi = x[c];
+      } else if (found == 1) {
+        k.j = c;
+        k.xj = x[c];
+      } else {
+        k.more = 1;
+      }
+      found++;
     }
-    return u < v;
-  });
-  for (size_t k = 0; k < count; k++) {
-    const int t = batch_order[k];
-    std::memcpy(z, pts + static_cast<size_t>(t) * nd, sizeof(double) * nd);
-    batch_vals[t] = functn(ndim, z);
+    batch_keys[t] = k;
   }
+  std::sort(batch_keys.begin(), batch_keys.end(), [pts, nd](const BatchKey &u, const BatchKey &v) {
+    if (u.more != v.more) return u.more < v.more;
+    if (u.more) {
+      const double *x = pts + static_cast<size_t>(u.t) * nd;
+      const double *y = pts + static_cast<size_t>(v.t) * nd;
+      for (int c = 0; c < nd; c++) {
+        if (x[c] < y[c]) return true;
+        if (y[c] < x[c]) return false;
+      }
+      return u.t < v.t;
+    }
+    if (u.i != v.i) return u.i < v.i;
+    if (u.xi != v.xi) return u.xi < v.xi;
+    if (u.j != v.j) return u.j < v.j;
+    if (u.xj != v.xj) return u.xj < v.xj;
+    return u.t < v.t;
+  });
+  for (const BatchKey &k : batch_keys)
+    batch_vals[k.t] = functn(ndim, pts + static_cast<size_t>(k.t) * nd);
   batch_next = 0;
 }
 
@@ -434,8 +471,7 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  std::vector<double> generators;
-  if (batches) generators.assign(g, g + lr * nd);
+  if (batches) batch_generators.assign(g, g + lr * nd);
   for (;;) {
     adapt_integrand f = functn;
     if (batches) {
@@ -443,8 +479,8 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
       // as the rule lists them; the generators start each pass as stored.
       batch_pts.clear();
       for (int i = 0; i < lr; i++) fulsum_(ndim, center, width, z__, &g[i * nd], batch_record);
-      std::copy(generators.begin(), generators.end(), g);
-      batch_evaluate(ndim, functn, z__);
+      std::copy(batch_generators.begin(), batch_generators.end(), g);
+      batch_evaluate(ndim, functn, center);
       f = batch_replay;
     }
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
@@ -540,45 +576,19 @@ void differ_(int *ndim, double *a, double *b, double *width, double *z__, double
     dif[i] = 0.0;
     z__[i] = a[i] + width[i];
   }
-  const bool batches = use_batches(nd);
-  std::vector<double> scratch;
-  if (batches) scratch.resize(static_cast<size_t>(nd));
   for (;;) {
-    adapt_integrand f = functn;
-    if (batches) {
-      // The cell's points as the table below visits them, evaluated in order.
-      batch_pts.clear();
-      batch_record(ndim, z__);
-      std::copy(z__, z__ + nd, scratch.begin());
-      for (int i = 0; i < nd; i++) {
-        const double widthi = width[i] / 5.0;
-        z__[i] -= 4.0 * widthi;
-        batch_record(ndim, z__);
-        z__[i] += 2.0 * widthi;
-        batch_record(ndim, z__);
-        z__[i] += 4.0 * widthi;
-        batch_record(ndim, z__);
-        z__[i] += 2.0 * widthi;
-        batch_record(ndim, z__);
-        z__[i] -= 4.0 * widthi;
-      }
-      // The table below repeats the same steps on z from the cell's start.
-      std::copy(scratch.begin(), scratch.end(), z__);
-      batch_evaluate(ndim, functn, scratch.data());
-      f = batch_replay;
-    }
-    const double funcen = f(ndim, z__);
+    const double funcen = functn(ndim, z__);
     for (int i = 0; i < nd; i++) {
       const double widthi = width[i] / 5.0;
       double frthdf = 6.0 * funcen;
       z__[i] -= 4.0 * widthi;
-      frthdf += f(ndim, z__);
+      frthdf += functn(ndim, z__);
       z__[i] += 2.0 * widthi;
-      frthdf -= 4.0 * f(ndim, z__);
+      frthdf -= 4.0 * functn(ndim, z__);
       z__[i] += 4.0 * widthi;
-      frthdf -= 4.0 * f(ndim, z__);
+      frthdf -= 4.0 * functn(ndim, z__);
       z__[i] += 2.0 * widthi;
-      frthdf += f(ndim, z__);
+      frthdf += functn(ndim, z__);
       // Differences below round-off do not count.
       if (funcen + frthdf / 8.0 != funcen) dif[i] += std::fabs(frthdf) * width[i];
       z__[i] -= 4.0 * widthi;

@@ -63,10 +63,11 @@ void adapt_save(int ndim, int lenwrk, const double *work, AdaptCheckpoint *check
 void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &checkpoint);
 
 // Order of evaluation. When on (the default), the points of one rule
-// application or one difference table are evaluated in lexicographic order
-// of their coordinates, so consecutive points share the longest prefixes
-// (an integrand may reuse a prefix's work); the sums still take the values
-// in the rule's own order, so the results are the same bits either way.
+// application on one mesh cell are evaluated grouped by the coordinates
+// where they leave the cell's centre, so consecutive points share long
+// prefixes of coordinates (an integrand may reuse a prefix's work); the sums
+// still take the values in the rule's own order, so the results are the
+// same bits either way. The integrand must not depend on the order of calls.
 void adapt_set_ordered(bool ordered);
 
 // Building blocks of the engine, used by adapt_ and exposed for testing.

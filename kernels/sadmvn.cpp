@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -47,6 +48,13 @@ long long evaluations = 0, steps = 0;
 int cached_n = 0;
 double prefix_w[kMaxIntegrandVariables], prefix_d[kMaxIntegrandVariables],
     prefix_e[kMaxIntegrandVariables], prefix_prod[kMaxIntegrandVariables];
+
+bool same_bits(double x, double y) {
+  uint64_t u, v;
+  std::memcpy(&u, &x, sizeof u);
+  std::memcpy(&v, &y, sizeof v);
+  return u == v;
+}
 
 }  // namespace
 
@@ -323,8 +331,7 @@ double mvnfnc_(int *n, double *w) {
   if (share_prefixes && cached_n == *n) {
     // Steps whose coordinates match the previous point's bit for bit repeat
     // its arithmetic: continue from the state after the last of them.
-    while (start <= *n && std::memcmp(&w[start - 1], &prefix_w[start - 1], sizeof(double)) == 0)
-      start++;
+    while (start <= *n && same_bits(w[start - 1], prefix_w[start - 1])) start++;
     if (start > 1) {
       di = prefix_d[start - 2];
       ei = prefix_e[start - 2];
