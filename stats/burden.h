@@ -47,4 +47,9 @@ double getS_REC_impute(double type, int n_miss, double *q);
 // values > 0.1.
 double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double thresh);
 
+// burdenMAC for each of thresh[0..K-1] into count[0..K-1], from one pass
+// over the genotypes (the same sums in the same order, so the same values).
+void burdenMAC_many(int MODEL, int n, int N_SNP, double **x0, const double *maf, int K,
+                    const double *thresh, double *count);
+
 #endif
