@@ -33,16 +33,71 @@ int resume_funcls = -1;
 // Ordered evaluation: the points of one batch (row t at pts[t*ndim]), their
 // values, and the next value handed out by the replaying integrand.
 bool ordered = true;
-std::vector<double> batch_pts, batch_vals, batch_generators;
+std::vector<double> batch_pts, batch_vals;
+// Sizes of the sign-change groups in recording order, and the number of
+// groups up to the end of each generator.
+std::vector<int> batch_groups, batch_generator_end;
+// Evaluation order (recording positions) for batches of batch_order_size
+// points of dimension batch_order_ndim: every rule application of one
+// dimension records its points in the same pattern, so the order found for
+// the first serves them all (any order gives the same values).
 std::vector<int> batch_order;
-size_t batch_next = 0;
+int batch_order_ndim = 0;
+size_t batch_order_size = 0;
 
-double batch_record(int *ndim, double *z) {
-  batch_pts.insert(batch_pts.end(), z, z + *ndim);
-  return 0.0;
+// The points of generator g around center, permutation by permutation and
+// within one permutation sign change by sign change: visit(x) for each point,
+// visit(nullptr) after each permutation's group. g is restored on return.
+template <class Visit>
+void walk_fully_symmetric(int n, const double *center, const double *hwidth, double *x,
+                          double *g, Visit &&visit) {
+  for (;;) {
+    // The sign changes of this permutation (one centrally symmetric group).
+    for (int i = 0; i < n; i++) x[i] = center[i] + g[i] * hwidth[i];
+    for (;;) {
+      visit(x);
+      bool next = false;
+      for (int i = 0; i < n; i++) {
+        g[i] = -g[i];
+        x[i] = center[i] + g[i] * hwidth[i];
+        if (g[i] < 0.0) {
+          next = true;
+          break;
+        }
+      }
+      if (!next) break;
+    }
+    visit(nullptr);
+    // Next distinct permutation in reverse lexicographic order (1-based i).
+    bool permuted = false;
+    for (int i = 2; i <= n; i++) {
+      if (g[i - 2] > g[i - 1]) {
+        const double gi = g[i - 1];
+        int ixchng = i - 1;
+        int lxchng = 1;
+        for (int l = 1; l <= (i - 1) / 2; l++) {
+          const double gl = g[l - 1];
+          g[l - 1] = g[i - l - 1];
+          g[i - l - 1] = gl;
+          if (gl <= gi) ixchng--;
+          if (g[l - 1] > gi) lxchng = l;
+        }
+        if (g[ixchng - 1] <= gi) ixchng = lxchng;
+        g[i - 1] = g[ixchng - 1];
+        g[ixchng - 1] = gi;
+        permuted = true;
+        break;
+      }
+    }
+    if (!permuted) break;
+  }
+  // Restore the generator's stored order.
+  for (int i = 1; i <= n / 2; i++) {
+    const double gi = g[i - 1];
+    g[i - 1] = g[n - i];
+    g[n - i] = gi;
+  }
 }
-
-double batch_replay(int *, double *) { return batch_vals[batch_next++]; }
 
 // Sort key of a recorded point: the first and second coordinates where it
 // differs from the reference point (its cell's centre) and its values there;
@@ -57,6 +112,8 @@ std::vector<BatchKey> batch_keys;
 
 bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 
+void find_order(int nd, size_t count, const double *pts, const double *center);
+
 // Evaluates functn at every recorded point into batch_vals (recording
 // order). The points are visited grouped by their first and second
 // coordinates off the centre (and in lexicographic order where they differ
@@ -65,8 +122,18 @@ void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
   const int nd = *ndim;
   const size_t count = batch_pts.size() / static_cast<size_t>(nd);
   batch_vals.resize(count);
-  batch_keys.resize(count);
   double *pts = batch_pts.data();
+  if (batch_order_ndim != nd || batch_order_size != count) {
+    find_order(nd, count, pts, center);
+    batch_order_ndim = nd;
+    batch_order_size = count;
+  }
+  for (int t : batch_order) batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
+}
+
+// batch_order for the recorded points: sorted by their keys.
+void find_order(int nd, size_t count, const double *pts, const double *center) {
+  batch_keys.resize(count);
   for (size_t t = 0; t < count; t++) {
     const double *x = pts + t * nd;
     BatchKey k{nd, nd, 0.0, 0.0, 0, static_cast<int>(t)};
@@ -103,9 +170,8 @@ void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
     if (u.xj != v.xj) return u.xj < v.xj;
     return u.t < v.t;
   });
-  for (const BatchKey &k : batch_keys)
-    batch_vals[k.t] = functn(ndim, pts + static_cast<size_t>(k.t) * nd);
-  batch_next = 0;
+  batch_order.resize(count);
+  for (size_t k = 0; k < count; k++) batch_order[k] = batch_keys[k].t;
 }
 
 // Ordered evaluation pays from this dimension on; below it the points share
@@ -471,25 +537,50 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  if (batches) batch_generators.assign(g, g + lr * nd);
   for (;;) {
-    adapt_integrand f = functn;
-    if (batches) {
-      // Record the cell's points, evaluate them in order, then sum the values
-      // as the rule lists them; the generators start each pass as stored.
-      batch_pts.clear();
-      for (int i = 0; i < lr; i++) fulsum_(ndim, center, width, z__, &g[i * nd], batch_record);
-      std::copy(batch_generators.begin(), batch_generators.end(), g);
-      batch_evaluate(ndim, functn, center);
-      f = batch_replay;
-    }
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
-    for (int i = 0; i < lr; i++) {
-      const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], f);
-      rgnval += w[i] * fsymsm;
-      rgnerr += w[lr + i] * fsymsm;
-      rgncmp += w[2 * lr + i] * fsymsm;
-      rgncpt += w[3 * lr + i] * fsymsm;
+    if (batches) {
+      // Record the cell's points generator by generator, evaluate them in
+      // order, then sum the values as fulsum_ does: within each sign-change
+      // group, then the groups in turn.
+      batch_pts.clear();
+      batch_groups.clear();
+      batch_generator_end.clear();
+      for (int i = 0; i < lr; i++) {
+        int size = 0;
+        walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
+          if (point) {
+            batch_pts.insert(batch_pts.end(), point, point + nd);
+            size++;
+          } else {
+            batch_groups.push_back(size);
+            size = 0;
+          }
+        });
+        batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+      }
+      batch_evaluate(ndim, functn, center);
+      size_t t = 0, group = 0;
+      for (int i = 0; i < lr; i++) {
+        double fsymsm = 0.0;
+        for (; group < static_cast<size_t>(batch_generator_end[i]); group++) {
+          double intsum = 0.0;
+          for (int k = 0; k < batch_groups[group]; k++) intsum += batch_vals[t++];
+          fsymsm += intsum;
+        }
+        rgnval += w[i] * fsymsm;
+        rgnerr += w[lr + i] * fsymsm;
+        rgncmp += w[2 * lr + i] * fsymsm;
+        rgncpt += w[3 * lr + i] * fsymsm;
+      }
+    } else {
+      for (int i = 0; i < lr; i++) {
+        const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], functn);
+        rgnval += w[i] * fsymsm;
+        rgnerr += w[lr + i] * fsymsm;
+        rgncmp += w[2 * lr + i] * fsymsm;
+        rgncpt += w[3 * lr + i] * fsymsm;
+      }
     }
     // Error from the three null rules, damped when they decrease fast.
     rgnerr = std::sqrt(rgncmp * rgncmp + rgnerr * rgnerr);
@@ -514,55 +605,15 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
 
 double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
                adapt_integrand f) {
-  const int n = *s;
-  double sum = 0.0;
-  for (;;) {
-    // Centrally symmetric sum over the sign changes of this permutation.
-    double intsum = 0.0;
-    for (int i = 0; i < n; i++) x[i] = center[i] + g[i] * hwidth[i];
-    for (;;) {
-      intsum += f(s, x);
-      bool next = false;
-      for (int i = 0; i < n; i++) {
-        g[i] = -g[i];
-        x[i] = center[i] + g[i] * hwidth[i];
-        if (g[i] < 0.0) {
-          next = true;
-          break;
-        }
-      }
-      if (!next) break;
+  double sum = 0.0, intsum = 0.0;
+  walk_fully_symmetric(*s, center, hwidth, x, g, [&](double *point) {
+    if (point) {
+      intsum += f(s, point);
+    } else {
+      sum += intsum;
+      intsum = 0.0;
     }
-    sum += intsum;
-    // Next distinct permutation in reverse lexicographic order (1-based i).
-    bool permuted = false;
-    for (int i = 2; i <= n; i++) {
-      if (g[i - 2] > g[i - 1]) {
-        const double gi = g[i - 1];
-        int ixchng = i - 1;
-        int lxchng = 1;
-        for (int l = 1; l <= (i - 1) / 2; l++) {
-          const double gl = g[l - 1];
-          g[l - 1] = g[i - l - 1];
-          g[i - l - 1] = gl;
-          if (gl <= gi) ixchng--;
-          if (g[l - 1] > gi) lxchng = l;
-        }
-        if (g[ixchng - 1] <= gi) ixchng = lxchng;
-        g[i - 1] = g[ixchng - 1];
-        g[ixchng - 1] = gi;
-        permuted = true;
-        break;
-      }
-    }
-    if (!permuted) break;
-  }
-  // Restore the generator's stored order.
-  for (int i = 1; i <= n / 2; i++) {
-    const double gi = g[i - 1];
-    g[i - 1] = g[n - i];
-    g[n - i] = gi;
-  }
+  });
   return sum;
 }
 
