@@ -39,19 +39,6 @@ bool all_finite(double **x, int rows, int cols) {
   return true;
 }
 
-// The subjects of each score row S[l][0..N-1] whose value is not zero, in
-// subject order. A sum over the subjects of products with a zero score
-// value only adds zeros (+0.0 or -0.0) when the other factors are finite,
-// and adding a zero leaves a sum that starts at +0.0 unchanged (it is never
-// -0.0), so such a sum over these subjects alone has the same value.
-std::vector<std::vector<int>> nonzero_subjects(int K, int N, double **S) {
-  std::vector<std::vector<int>> nz(static_cast<size_t>(K));
-  for (int l = 0; l < K; l++)
-    for (int i = 0; i < N; i++)
-      if (S[l][i] != 0.0) nz[static_cast<size_t>(l)].push_back(i);
-  return nz;
-}
-
 // Z'Z of the covariates, the block of the collinearity check's X'X that is
 // the same for every score: block[a][b] = sum_i z_ia z_ib in subject order
 // (0-based, p x p).
@@ -139,7 +126,7 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
 
   const bool binary = w.binary();
   // Sums over the non-zero subjects of each row when every other factor is
-  // finite (see nonzero_subjects).
+  // finite (see sparse_rows).
   const bool sparse = !nz.empty() && all_finite(centerY, N) && (!binary || all_finite(w.v, N));
   // a[l] = sum_i w_i S_l[i] z_i; r[l] = a[l]' Iz.
   double **a = dmatrix(0, K - 1, 0, p - 1);
@@ -212,11 +199,25 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   return valid;
 }
 
-// The non-zero subjects of the score rows, or none (the full passes) when a
-// covariate or a score value is not finite.
+// The subjects of each score row S[l][0..N-1] whose value is not zero, in
+// subject order, or none (the full passes) when a covariate or a score value
+// is not finite. A sum over the subjects of products with a zero score value
+// only adds zeros (+0.0 or -0.0) when the other factors are finite, and
+// adding a zero leaves a sum that starts at +0.0 unchanged (it is never
+// -0.0), so such a sum over these subjects alone has the same value.
 std::vector<std::vector<int>> sparse_rows(int N, int p, int K, double **S, double **z) {
-  if (!all_finite(z, N, p) || !all_finite(S, K, N)) return {};
-  return nonzero_subjects(K, N, S);
+  if (!all_finite(z, N, p)) return {};
+  std::vector<std::vector<int>> nz(static_cast<size_t>(K));
+  for (int l = 0; l < K; l++) {
+    std::vector<int> &row = nz[static_cast<size_t>(l)];
+    const double *s = S[l];
+    for (int i = 0; i < N; i++) {
+      if (s[i] == 0.0) continue;
+      if (!std::isfinite(s[i])) return {};
+      row.push_back(i);
+    }
+  }
+  return nz;
 }
 
 // The genotypes of each subject that are not zero (missing ones included),
