@@ -52,4 +52,10 @@ double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double t
 void burdenMAC_many(int MODEL, int n, int N_SNP, double **x0, const double *maf, int K,
                     const double *thresh, double *count);
 
+// The same from the genotypes of each subject listed in variant order
+// (subject i: variants col[e], values val[e] for start[i] <= e < start[i+1]),
+// at least every genotype > 0.1 among them.
+void burdenMAC_entries(int MODEL, int n, const int *start, const int *col, const double *val,
+                       const double *maf, int K, const double *thresh, double *count);
+
 #endif

@@ -1,6 +1,8 @@
 #include "stats/families.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "numeric/arrays.h"
@@ -39,15 +41,42 @@ bool all_finite(double **x, int rows, int cols) {
   return true;
 }
 
-// Z'Z of the covariates, the block of the collinearity check's X'X that is
-// the same for every score: block[a][b] = sum_i z_ia z_ib in subject order
-// (0-based, p x p).
-std::vector<double> covariate_block(int N, int p, double **z) {
-  std::vector<double> block(static_cast<size_t>(p) * p, 0.0);
+// The covariates z[0..N-1][0..p-1] of the last call: whether they are all
+// finite, and Z'Z, the block of the collinearity check's X'X that is the
+// same for every score (block[a*p + b] = sum_i z_ia z_ib in subject order).
+// A call with the same values (compared bit for bit, so another or a changed
+// design is never taken for them) reuses both.
+struct Covariates {
+  int N = -1, p = -1;
+  std::vector<uint64_t> bits;
+  bool finite = false;
+  std::vector<double> block;
+};
+
+const Covariates &covariates(int N, int p, double **z) {
+  static Covariates c;
+  bool same = c.N == N && c.p == p;
+  for (int i = 0; i < N && same; i++)
+    for (int d = 0; d < p; d++) {
+      uint64_t u;
+      std::memcpy(&u, &z[i][d], sizeof u);
+      if (u != c.bits[static_cast<size_t>(i) * p + d]) {
+        same = false;
+        break;
+      }
+    }
+  if (same) return c;
+  c.N = N;
+  c.p = p;
+  c.bits.resize(static_cast<size_t>(N) * p);
+  for (int i = 0; i < N; i++)
+    std::memcpy(&c.bits[static_cast<size_t>(i) * p], z[i], sizeof(double) * p);
+  c.finite = all_finite(z, N, p);
+  c.block.assign(static_cast<size_t>(p) * p, 0.0);
   for (int i = 0; i < N; i++)
     for (int a = 0; a < p; a++)
-      for (int b = 0; b < p; b++) block[static_cast<size_t>(a) * p + b] += z[i][a] * z[i][b];
-  return block;
+      for (int b = 0; b < p; b++) c.block[static_cast<size_t>(a) * p + b] += z[i][a] * z[i][b];
+  return c;
 }
 
 // checkWarning_Quorvex of score (its non-zero subjects nz) with the fixed
@@ -89,15 +118,14 @@ void check_score(int n, int p, const double *score, const std::vector<int> &nz, 
 // fixed covariate block once), else empty.
 int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int MAC_LB,
                 double *U, int *null_flag, const std::vector<std::vector<int>> &nz) {
-  std::vector<double> block;
-  if (!nz.empty()) block = covariate_block(N, p, z);
+  const std::vector<double> *block = nz.empty() ? nullptr : &covariates(N, p, z).block;
   int valid = 0;
   for (int l = 0; l < K; l++) {
     int singular_score = 0, singular_covariates = 0;
     if (nz.empty())
       checkWarning_Quorvex(N, p, S[l], z, &singular_score, &singular_covariates);
     else
-      check_score(N, p, S[l], nz[static_cast<size_t>(l)], z, block, &singular_score,
+      check_score(N, p, S[l], nz[static_cast<size_t>(l)], z, *block, &singular_score,
                   &singular_covariates);
     if (mac[l] < MAC_LB || singular_score == 1 || singular_covariates == 1) {
       null_flag[l] = 1;
@@ -126,7 +154,7 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
 
   const bool binary = w.binary();
   // Sums over the non-zero subjects of each row when every other factor is
-  // finite (see sparse_rows).
+  // finite (see RowSupport).
   const bool sparse = !nz.empty() && all_finite(centerY, N) && (!binary || all_finite(w.v, N));
   // a[l] = sum_i w_i S_l[i] z_i; r[l] = a[l]' Iz.
   double **a = dmatrix(0, K - 1, 0, p - 1);
@@ -199,26 +227,27 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   return valid;
 }
 
-// The subjects of each score row S[l][0..N-1] whose value is not zero, in
-// subject order, or none (the full passes) when a covariate or a score value
-// is not finite. A sum over the subjects of products with a zero score value
-// only adds zeros (+0.0 or -0.0) when the other factors are finite, and
-// adding a zero leaves a sum that starts at +0.0 unchanged (it is never
-// -0.0), so such a sum over these subjects alone has the same value.
-std::vector<std::vector<int>> sparse_rows(int N, int p, int K, double **S, double **z) {
-  if (!all_finite(z, N, p)) return {};
-  std::vector<std::vector<int>> nz(static_cast<size_t>(K));
-  for (int l = 0; l < K; l++) {
-    std::vector<int> &row = nz[static_cast<size_t>(l)];
-    const double *s = S[l];
-    for (int i = 0; i < N; i++) {
-      if (s[i] == 0.0) continue;
-      if (!std::isfinite(s[i])) return {};
-      row.push_back(i);
-    }
+// The subjects of each score row whose value is not zero, in subject order,
+// noted by the builder as it fills the rows (subjects in increasing order),
+// or none (the full passes) when a covariate or a score value is not
+// finite. A sum over the subjects of products with a zero score value only
+// adds zeros (+0.0 or -0.0) when the other factors are finite, and adding a
+// zero leaves a sum that starts at +0.0 unchanged (it is never -0.0), so
+// such a sum over these subjects alone has the same value.
+struct RowSupport {
+  std::vector<std::vector<int>> nz;
+  bool finite = true;
+  explicit RowSupport(int K) : nz(static_cast<size_t>(K)) {}
+  void note(int l, int i, double value) {
+    if (value == 0.0) return;
+    if (!std::isfinite(value)) finite = false;
+    nz[static_cast<size_t>(l)].push_back(i);
   }
-  return nz;
-}
+  std::vector<std::vector<int>> take(int N, int p, double **z) {
+    if (!finite || !covariates(N, p, z).finite) return {};
+    return std::move(nz);
+  }
+};
 
 // The genotypes of each subject that are not zero (missing ones included),
 // in variant order: subject i's are col/val[start[i] .. start[i+1]-1].
@@ -291,18 +320,27 @@ void vt_family(int MODEL, int N, int p, int N_SNP, double **x0, double **z, doub
     for (int j = 0; j < N_SNP; j++) in[l * N_SNP + j] = maf[j] <= thresh[l] ? 1 : 0;
   double *q_miss = dvector(0, N_SNP - 1);
   const GenotypeEntries g(N, N_SNP, x0);
+  // A subject without a non-zero genotype has the burden +0.0 under every
+  // model and threshold.
   for (int l = 0; l < N_UNIQ; l++)
-    for (int i = 0; i < N; i++)
-      S_var[l][i] = vt_score(MODEL, g.start[static_cast<size_t>(i)],
-                             g.start[static_cast<size_t>(i) + 1], g.col.data(), g.val.data(),
-                             &in[l * N_SNP], q, q_miss);
+    for (int i = 0; i < N; i++) S_var[l][i] = 0.0;
+  RowSupport support(N_UNIQ);
+  for (int i = 0; i < N; i++) {
+    const int e0 = g.start[static_cast<size_t>(i)], e1 = g.start[static_cast<size_t>(i) + 1];
+    if (e0 == e1) continue;
+    for (int l = 0; l < N_UNIQ; l++) {
+      S_var[l][i] = vt_score(MODEL, e0, e1, g.col.data(), g.val.data(), &in[l * N_SNP], q, q_miss);
+      support.note(l, i, S_var[l][i]);
+    }
+  }
   std::vector<double> mac(static_cast<size_t>(N_UNIQ));
-  burdenMAC_many(MODEL, N, N_SNP, x0, maf, N_UNIQ, thresh, mac.data());
+  burdenMAC_entries(MODEL, N, g.start.data(), g.col.data(), g.val.data(), maf, N_UNIQ, thresh,
+                    mac.data());
   for (int l = 0; l < N_UNIQ; l++) mac_thresh[l] = static_cast<int>(mac[static_cast<size_t>(l)]);
   free_dvector(q_miss, 0, N_SNP - 1);
   free_ivector(in, 0, N_UNIQ * N_SNP - 1);
 
-  const auto nz = sparse_rows(N, p, N_UNIQ, S_var, z);
+  const auto nz = support.take(N, p, z);
   int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, nz);
   *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U,
                                cov, nz);
@@ -318,6 +356,7 @@ void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *cent
   }
   double **S_weight = dmatrix(0, n_weight - 1, 0, N - 1);
   const GenotypeEntries g(N, N_SNP, x0);
+  RowSupport support(n_weight);
   for (int k = 0; k < n_weight; k++) {
     // A zero genotype adds wt * 0, a zero, unless the weight is not finite.
     const bool sparse = all_finite(wt[k], N_SNP);
@@ -342,11 +381,12 @@ void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *cent
         }
       }
       S_weight[k][i] = s;
+      support.note(k, i, s);
       if (carrier) mac++;
     }
     mac_weight[k] = mac;
   }
-  const auto nz = sparse_rows(N, p, n_weight, S_weight, z);
+  const auto nz = support.take(N, p, z);
   int valid = flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, nz);
   *N_MULTI = score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight,
                                   U, cov, nz);
@@ -363,12 +403,14 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
   // The columns of x, one contiguous row per score.
   double **S = dmatrix(0, N_SNP - 1, 0, N - 1);
   for (int j = 0; j < N_SNP; j++) mac_thresh[j] = 0;
+  RowSupport support(N_SNP);
   for (int i = 0; i < N; i++)
     for (int j = 0; j < N_SNP; j++) {
       S[j][i] = x[i][j];
+      support.note(j, i, x[i][j]);
       if (x[i][j] >= 1) mac_thresh[j]++;
     }
-  const auto nz = sparse_rows(N, p, N_SNP, S, z);
+  const auto nz = support.take(N, p, z);
   int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz);
   *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov, nz);
   free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
