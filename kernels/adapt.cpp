@@ -30,8 +30,8 @@ int divaxn, funcls, rgncls, nwrgns, top, difcls;
 AdaptTrace *trace = nullptr;
 int resume_funcls = -1;
 
-// Ordered evaluation: the points of one batch (row t at pts[t*ndim]), their
-// values, and the next value handed out by the replaying integrand.
+// Ordered evaluation: the points of one batch (row t at batch_pts[t*ndim])
+// and their values.
 bool ordered = true;
 std::vector<double> batch_pts, batch_vals;
 // Sizes of the sign-change groups in recording order, and the number of
@@ -128,7 +128,8 @@ void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
     batch_order_ndim = nd;
     batch_order_size = count;
   }
-  for (int t : batch_order) batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
+  for (int t : batch_order)
+    batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
 }
 
 // batch_order for the recorded points: sorted by their keys.
@@ -175,7 +176,7 @@ void find_order(int nd, size_t count, const double *pts, const double *center) {
 }
 
 // Ordered evaluation pays from this dimension on; below it the points share
-// too little for the sorting to be worth it (the values are the same).
+// too little for the recording to be worth it (the values are the same).
 const int kOrderedMinDim = 3;
 bool use_batches(int nd) { return ordered && nd >= kOrderedMinDim; }
 
