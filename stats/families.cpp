@@ -115,10 +115,10 @@ void check_score(int n, int p, const double *score, const std::vector<int> &nz, 
 // count is below MAC_LB or it is constant or collinear with the covariates.
 // Returns the number of valid scores. nz: the non-zero subjects of the rows
 // when the covariates and the rows are all finite (the check then takes the
-// fixed covariate block once), else empty.
+// fixed covariate block Z'Z, *block), else empty.
 int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int MAC_LB,
-                double *U, int *null_flag, const std::vector<std::vector<int>> &nz) {
-  const std::vector<double> *block = nz.empty() ? nullptr : &covariates(N, p, z).block;
+                double *U, int *null_flag, const std::vector<std::vector<int>> &nz,
+                const std::vector<double> *block) {
   int valid = 0;
   for (int l = 0; l < K; l++) {
     int singular_score = 0, singular_covariates = 0;
@@ -243,8 +243,11 @@ struct RowSupport {
     if (!std::isfinite(value)) finite = false;
     nz[static_cast<size_t>(l)].push_back(i);
   }
-  std::vector<std::vector<int>> take(int N, int p, double **z) {
-    if (!finite || !covariates(N, p, z).finite) return {};
+  // The rows' subjects, or none; *block receives Z'Z of the covariates.
+  std::vector<std::vector<int>> take(int N, int p, double **z, const std::vector<double> **block) {
+    const Covariates &c = covariates(N, p, z);
+    *block = &c.block;
+    if (!finite || !c.finite) return {};
     return std::move(nz);
   }
 };
@@ -340,8 +343,9 @@ void vt_family(int MODEL, int N, int p, int N_SNP, double **x0, double **z, doub
   free_dvector(q_miss, 0, N_SNP - 1);
   free_ivector(in, 0, N_UNIQ * N_SNP - 1);
 
-  const auto nz = support.take(N, p, z);
-  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, nz);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
   *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U,
                                cov, nz);
 }
@@ -386,8 +390,10 @@ void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *cent
     }
     mac_weight[k] = mac;
   }
-  const auto nz = support.take(N, p, z);
-  int valid = flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, nz);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid =
+      flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, nz, block);
   *N_MULTI = score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight,
                                   U, cov, nz);
   free_dmatrix(S_weight, 0, n_weight - 1, 0, N - 1);
@@ -410,8 +416,9 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
       support.note(j, i, x[i][j]);
       if (x[i][j] >= 1) mac_thresh[j]++;
     }
-  const auto nz = support.take(N, p, z);
-  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
   *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov, nz);
   free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
 }
