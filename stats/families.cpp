@@ -70,7 +70,7 @@ const Covariates &covariates(int N, int p, double **z) {
   c.p = p;
   c.bits.resize(static_cast<size_t>(N) * p);
   for (int i = 0; i < N; i++)
-    std::memcpy(&c.bits[static_cast<size_t>(i) * p], z[i], sizeof(double) * p);
+    std::memcpy(c.bits.data() + static_cast<size_t>(i) * p, z[i], sizeof(double) * p);
   c.finite = all_finite(z, N, p);
   c.block.assign(static_cast<size_t>(p) * p, 0.0);
   for (int i = 0; i < N; i++)
