@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/file_checks.h"
+#include "driver/genotype_tokens.h"
 #include "driver/text_file.h"
 #include "numeric/arrays.h"
 #include "stats/sorts.h"
@@ -284,44 +285,10 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
     check_identifier(tb, te, line, kGenotypeKind, genotype);
     ids.add(tb, te);
 
-    long values = 0, missing = 0;
+    long missing = 0;
     double sum = 0.0, lo = 0.0, hi = 0.0;
     bool observed = false;
-    for (;;) {
-      while (q < e && is_blank(*q)) q++;
-      if (q == e) break;
-      values++;
-      double x;
-      if (q + 1 == e || is_blank(q[1])) {
-        // One-character token (the usual 0, 1 or 2): a digit is its own
-        // value, anything else has no numeric prefix ("N" alone is not
-        // missing), exactly as atof reads them.
-        // A digit above 2 is no genotype; "N" alone reads as 0 here but as
-        // missing in the gene pass, so it is refused as ambiguous.
-        if ((*q >= '3' && *q <= '9') || *q == 'N') {
-          text[0] = *q;
-          text[1] = '\0';
-          fail_genotype_value(genotype, line, values + 1, text);
-        }
-        x = (*q >= '0' && *q <= '9') ? static_cast<double>(*q - '0') : 0.0;
-        q++;
-      } else {
-        tb = q;
-        while (q < e && !is_blank(*q)) q++;
-        check_token(tb, q, line, kGenotypeKind, genotype);
-        if (tb[0] == 'N' && tb[1] == 'A') {
-          missing++;
-          continue;
-        }
-        token_text(tb, q, text);
-        // The gene pass reads a token as missing when its first character is
-        // "N" or its second "A"; the other such tokens ("N/", "1A") would be
-        // observed here and missing there, so they are refused.
-        if (tb[0] == 'N' || tb[1] == 'A') fail_genotype_value(genotype, line, values + 1, text);
-        x = std::strtod(text, nullptr);  // what atof gives (0 without a numeric prefix)
-        // Not a number, infinite, negative (a "-1" missing code) or above 2.
-        if (!(x >= 0.0 && x <= 2.0)) fail_genotype_value(genotype, line, values + 1, text);
-      }
+    auto observe = [&](double x) {
       sum += x;
       if (!observed) {
         lo = hi = x;
@@ -330,7 +297,39 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
         if (x < lo) lo = x;
         if (x > hi) hi = x;
       }
-    }
+    };
+    long column = 1;  // the file column of the current token (the identifier is column 1)
+    const long values = for_each_row_token(
+        q, e,
+        // One-character token (the usual 0, 1 or 2): a digit is its own
+        // value, anything else has no numeric prefix, exactly as atof reads
+        // them. A digit above 2 is no genotype; "N" alone would read as 0
+        // here but as missing in the gene pass, so it is refused as well.
+        [&](char c) {
+          column++;
+          if ((c >= '3' && c <= '9') || c == 'N') {
+            const char one[2] = {c, '\0'};
+            fail_genotype_value(genotype, line, column, one);
+          }
+          observe((c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0);
+        },
+        [&](const char *vb, const char *ve) {
+          column++;
+          check_token(vb, ve, line, kGenotypeKind, genotype);
+          if (vb[0] == 'N' && vb[1] == 'A') {
+            missing++;
+            return;
+          }
+          token_text(vb, ve, text);
+          // The gene pass reads a token as missing when its first character
+          // is "N" or its second "A"; the other such tokens ("N/", "1A")
+          // would be observed here and missing there, so they are refused.
+          if (vb[0] == 'N' || vb[1] == 'A') fail_genotype_value(genotype, line, column, text);
+          const double x = std::strtod(text, nullptr);  // what atof gives (0 without a numeric prefix)
+          // Not a number, infinite, negative (a "-1" missing code) or above 2.
+          if (!(x >= 0.0 && x <= 2.0)) fail_genotype_value(genotype, line, column, text);
+          observe(x);
+        });
     if (values != N) fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
     if (observed) {
       g->geno_singular[r] = lo == hi ? 1 : 0;
