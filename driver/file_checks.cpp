@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,11 +178,23 @@ void fail_output(const char *name) {
   kill_QUORVEX();
 }
 
-void write_output(std::FILE *f, const char *name, const char *data, std::size_t size) {
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) {
-    std::fclose(f);
-    fail_output(name);
+bool write_output_file(const char *name, bool append, const char *text, std::size_t length) {
+  const int fd = open(name, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0666);
+  if (fd < 0) return false;
+  bool written = true;
+  while (length > 0) {
+    const ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    text += n;
+    length -= static_cast<std::size_t>(n);
   }
+  const bool closed = close(fd) == 0;
+  if (!written || !closed) fail_output(name);
+  return true;
 }
 
 void close_output(std::FILE *f, const char *name) {

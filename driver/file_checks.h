@@ -49,14 +49,22 @@ const char *non_regular_kind(const char *name);
 void check_output_names(const Settings &settings);
 
 // Output files whose writing is checked: a failed write, flush or close
-// prints "Error: Cannot write output file '<name>'.\n" and stops the run.
-// open_output returns nullptr when the file cannot be opened (callers keep
-// their own messages for that).
-std::FILE *open_output(const char *name, const char *mode);
-void write_output(std::FILE *f, const char *name, const char *data, std::size_t size);
-inline void write_output(std::FILE *f, const char *name, const std::string &text) {
-  write_output(f, name, text.data(), text.size());
+// prints "Error: Cannot write output file '<name>'.\n" and stops the run, so
+// that a full disk never passes for a finished run.
+//
+// write_output_file creates (truncates) the file, or appends to it, as
+// fopen's "w" and "a" do (mode 0666 less the umask), writes the text and
+// closes it, with plain system calls so that a row costs no allocation. It
+// returns false, writing nothing, when the file cannot be opened (callers
+// keep their own messages for that).
+bool write_output_file(const char *name, bool append, const char *text, std::size_t length);
+inline bool write_output_file(const char *name, bool append, const std::string &text) {
+  return write_output_file(name, append, text.data(), text.size());
 }
+
+// For a stream kept open (the message log): close_output flushes, checks the
+// stream's error flag and closes it.
+std::FILE *open_output(const char *name, const char *mode);
 void close_output(std::FILE *f, const char *name);
 [[noreturn]] void fail_output(const char *name);
 

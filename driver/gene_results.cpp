@@ -82,21 +82,15 @@ std::string gene_result_row(const Settings &settings, const RunArrays &run, long
 }
 
 void write_gene_header(const Settings &settings) {
-  FILE *f = open_output(settings.output, "w");
-  if (f == nullptr) {
+  if (!write_output_file(settings.output, false, gene_result_header(settings))) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  write_output(f, settings.output, gene_result_header(settings));
-  close_output(f, settings.output);
 }
 
 void write_gene_row(const Settings &settings, const RunArrays &run, long k, const char *geneID) {
-  FILE *f = open_output(settings.output, "a");
-  if (f == nullptr) {
+  if (!write_output_file(settings.output, true, gene_result_row(settings, run, k, geneID))) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  write_output(f, settings.output, gene_result_row(settings, run, k, geneID));
-  close_output(f, settings.output);
 }

@@ -1,6 +1,7 @@
 #include "driver/score_logs.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "driver/file_checks.h"
 #include "stats/sorts.h"
@@ -19,23 +20,13 @@ void cannot_create_multi(const char *name) {
 
 // Creates (truncates) one log and writes its header.
 bool create_log(const char *name, bool quantitative, double SigmaSQ) {
-  FILE *f = open_output(name, "w");
-  if (f == nullptr) return false;
-  if (quantitative) {
-    char header[512];  // room for the widest %.9f of a double
-    snprintf(header, sizeof header, "#ResidualVariance = %.9f\n", SigmaSQ);
-    write_output(f, name, header);
-  }
-  close_output(f, name);
-  return true;
+  char header[512] = "";  // room for the widest %.9f of a double
+  if (quantitative) snprintf(header, sizeof header, "#ResidualVariance = %.9f\n", SigmaSQ);
+  return write_output_file(name, false, header, strlen(header));
 }
 
 bool append_log(const char *name, const std::string &block) {
-  FILE *f = open_output(name, "a");
-  if (f == nullptr) return false;
-  write_output(f, name, block);
-  close_output(f, name);
-  return true;
+  return write_output_file(name, true, block);
 }
 
 void add(std::string &line, const char *format, double value) {
