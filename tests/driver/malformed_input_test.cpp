@@ -119,6 +119,7 @@ std::vector<MalformedCase> cases() {
       {"GenotypeTextWithoutANumberReadsAsZero", {{"geno.txt", edit(kGeno, "rs1\t0", "rs1\tx")}}, "", ""},
       {"GenotypeWithByteOrderMark", {{"geno.txt", kBom + kGeno}}, "", ""},
       {"GenotypeWithWindowsLineEnds", {{"geno.txt", crlf(kGeno)}}, "", ""},
+      {"GenotypeWithByteOrderMarkCommonPass", {{"geno.txt", kBom + kGeno}}, "-com 0.05", ""},
       // Mapping file.
       {"MappingEmpty", {{"mapping.txt", ""}}, "", "Error: Gene-SNP mapfile 'mapping.txt' is empty."},
       {"MappingFrequencyNaN", {{"mapping.txt", edit(kMap3, "0.03", "nan")}}, "",
@@ -163,6 +164,11 @@ std::vector<MalformedCase> cases() {
       {"TwoOutputsOneFile", {}, "-vtlog out.log -ofile out.log",
        "Error: Options '-ofile' and '-vtlog' name the same file 'out.log': two outputs cannot share one file."},
       {"ResultFileOnAFullDisk", {}, "-ofile /dev/full", "Error: Cannot write output file '/dev/full'."},
+      {"CommonResultFileOnAFullDisk", {}, "-noRare -com 0.05 -ofileC /dev/full",
+       "Error: Cannot write output file '/dev/full'."},
+      {"CommonResultFileOverwritesGenotypeFile", {}, "-com 0.05 -ofileC geno.txt",
+       "Error: Options '-ofileC' and '-gfile' name the same file 'geno.txt': an output file must not overwrite an "
+       "input file."},
       {"LogOnAFullDisk", {}, "-vtlog /dev/full", "Error: Cannot write output file '/dev/full'."},
       {"ResultFileIsADirectory", {{"odir", kDir}}, "-ofile odir", "Error: Cannot create output file 'odir'."},
       {"ResultFileInAMissingFolder", {}, "-ofile nowhere/rare.out",
@@ -244,7 +250,7 @@ TEST_P(MalformedInput, ClearErrorOrTheCleanRunsOutput) {
   ASSERT_NE(read_file(clean + "/rare.out").find("\nGENE_A\t"), std::string::npos) << "the clean run tests genes";
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out, want.out);
-  for (const char *f : {"rare.out", "vt.log", "skat.log", "multi.log"})
+  for (const char *f : {"rare.out", "vt.log", "skat.log", "multi.log", "com.out"})
     EXPECT_EQ(read_file(dir + "/" + f), read_file(clean + "/" + f)) << f;
 }
 
