@@ -67,6 +67,11 @@ void init_resample_scheme(const Settings &settings, const LoadedData &data,
   scheme.mmore = settings.mmore;
   scheme.DELTA = null_model.DELTA;
 
+  alloc_resample(scheme, r);
+}
+
+void alloc_resample(ResampleScheme &scheme, Resample &r) {
+  const int N = scheme.N, D = scheme.D;
   r = Resample();
   r.permY = dvector(0, N - 1);
   r.perm = ivector(0, N - 1);

@@ -79,6 +79,10 @@ void init_resample_scheme(const Settings &settings, const LoadedData &data,
                           Resample &r);
 void free_resample_scheme(ResampleScheme &scheme, Resample &r);
 
+// Allocates the storage of r for a scheme whose data pointers are set (and,
+// for a binary trait without covariates, the fixed null model).
+void alloc_resample(ResampleScheme &scheme, Resample &r);
+
 // Resets the generators for the resampling of one gene, one variant or one
 // pool of them: the permutation generator always, the Bernoulli generator
 // for a binary trait.
