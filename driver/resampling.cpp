@@ -83,6 +83,10 @@ void alloc_resample(ResampleScheme &scheme, Resample &r) {
   r.gamma = dvector(0, D - 1);
   r.YZ = dvector(0, D - 1);
   r.ycenter = dvector(0, N - 1);
+  bool intercept = true;
+  for (int i = 0; i < N; i++)
+    if (scheme.z[i][0] != 1.0) intercept = false;
+  if (scheme.binary && intercept) r.packed = dvector(0, (long)N * (D + 1) - 1);
 
   scheme.fixed_variance = !scheme.binary || D == 1;
   if (scheme.binary && D == 1) {
@@ -109,6 +113,7 @@ void free_resample_scheme(ResampleScheme &scheme, Resample &r) {
     free_dvector(r.gamma, 0, D - 1);
     free_dvector(r.YZ, 0, D - 1);
     free_dvector(r.ycenter, 0, N - 1);
+    if (r.packed != nullptr) free_dvector(r.packed, 0, (long)N * (D + 1) - 1);
   }
   if (scheme.v_fixed != nullptr) {
     free_dvector(scheme.v_fixed, 0, N - 1);
@@ -198,6 +203,13 @@ void make_resample(ResampleScheme &scheme, long s, Resample &r) {
       if (!std::isfinite(r.centerY[i]) || !std::isfinite(r.v[i])) finite = false;
     }
     r.sum_y = sum;
+    if (r.packed != nullptr)
+      for (int i = 0; i < N; i++) {
+        double *rec = r.packed + (size_t)i * (size_t)(D + 1);
+        rec[0] = r.centerY[i];
+        rec[1] = r.v[i];
+        for (int d = 1; d < D; d++) rec[d + 1] = z[i][d];
+      }
   } else {
     score_yz_quanTrait_gamma(N, D, r.permY, z, gamma, r.centerY, &r.SigmaSQ, scheme.Iz);
     r.Iz = scheme.Iz;

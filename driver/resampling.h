@@ -69,6 +69,9 @@ struct Resample {
   double *YZ = nullptr;       // [D] work
   double sum_y = 0;           // sum of permY (binary EREC tables)
   double *ycenter = nullptr;  // [N] quantitative: permY - mean(permY) (EREC slopes)
+  // Binary trait: per subject centerY, v and the design columns 1..D-1
+  // together (score_stat_packed), when column 0 is exactly 1.0.
+  double *packed = nullptr;
   bool finite = true;         // every residual (and variance) is finite
   bool refit_warned = false;  // a refit of this resample printed its warning
 };

@@ -178,3 +178,48 @@ double score_stat_sparse(int nnz, const int *idx, const double *val, int D, doub
   *V_output = V;
   return U / std::sqrt(V);
 }
+
+namespace {
+
+template <int DD>
+void packed_sums(int nnz, const int *idx, const double *val, int D, const double *packed,
+                 double *SZ, double *U_sum, double *V1_sum) {
+  const int DN = DD > 0 ? DD : D;
+  const int stride = DN + 1;
+  double acc[8];
+  double *a = DD > 0 ? acc : SZ;
+  for (int d = 0; d < DN; d++) a[d] = 0.0;
+  double U = 0.0, V1 = 0.0;
+  for (int e = 0; e < nnz; e++) {
+    const double *rec = packed + (size_t)idx[e] * (size_t)stride;
+    const double s = val[e];
+    const double vs = rec[1] * s;
+    a[0] += vs;  // times the intercept 1.0
+    for (int d = 1; d < DN; d++) a[d] += vs * rec[d + 1];
+    U += s * rec[0];
+    V1 += s * s * rec[1];
+  }
+  if (DD > 0)
+    for (int d = 0; d < DN; d++) SZ[d] = acc[d];
+  *U_sum = U;
+  *V1_sum = V1;
+}
+
+}  // namespace
+
+double score_stat_packed(int nnz, const int *idx, const double *val, int D,
+                         const double *packed, double **Iz, double *SZ, double *U_output,
+                         double *V_output) {
+  double U = 0.0, V1 = 0.0;
+  switch (D) {
+    case 1: packed_sums<1>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 2: packed_sums<2>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 3: packed_sums<3>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 4: packed_sums<4>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    default: packed_sums<0>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+  }
+  const double V = V1 - quadratic_form(D, SZ, Iz);
+  *U_output = U;
+  *V_output = V;
+  return U / std::sqrt(V);
+}

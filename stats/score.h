@@ -46,4 +46,12 @@ double score_stat_sparse(int nnz, const int *idx, const double *val, int D, doub
                          const double *centerY, const double *v, double **Iz, double *SZ,
                          double *U_output, double *V_output);
 
+// score_stat_sparse for a binary trait with the null model packed by
+// subject: rec = packed + i * (D + 1) holds centerY[i], v[i] and the design
+// columns 1..D-1 (column 0 is the intercept 1.0, whose product v s 1.0 is
+// v s exactly). The same U, V and Z bit for bit as score_stat.
+double score_stat_packed(int nnz, const int *idx, const double *val, int D,
+                         const double *packed, double **Iz, double *SZ, double *U_output,
+                         double *V_output);
+
 #endif

@@ -171,6 +171,18 @@ TEST(SparseScore, SameBitsAsTheDenseStatistic) {
       EXPECT_EQ(std::memcmp(&V, &Vb, sizeof V), 0);
       const double Ub = score_U_sparse((int)idx.size(), idx.data(), val.data(), centerY);
       EXPECT_EQ(std::memcmp(&U, &Ub, sizeof U), 0);
+      // The same null model packed by subject.
+      std::vector<double> packed((size_t)N * (D + 1));
+      for (int i = 0; i < N; i++) {
+        packed[(size_t)i * (D + 1)] = centerY[i];
+        packed[(size_t)i * (D + 1) + 1] = v[i];
+        for (int d = 1; d < D; d++) packed[(size_t)i * (D + 1) + d + 1] = z[i][d];
+      }
+      double Up, Vp;
+      const double Zp = score_stat_packed((int)idx.size(), idx.data(), val.data(), D,
+                                          packed.data(), Iz, SZ2, &Up, &Vp);
+      EXPECT_EQ(std::memcmp(&Z, &Zp, sizeof Z), 0);
+      EXPECT_EQ(std::memcmp(&V, &Vp, sizeof V), 0);
       // Quantitative: Z = U / sqrt((V1 - q) SigmaSQ), U output U / SigmaSQ.
       const double sigma = 1.7;
       const double Zq = score_stat_quanTrait(N, D, nullptr, S, z, centerY, sigma, Iz, SZ, &U, &V);
