@@ -16,7 +16,6 @@
 
 namespace {
 
-const int kLanes = 8;  // variants whose slope sums run side by side
 
 bool is_finite(double x) { return std::isfinite(x); }
 
@@ -198,38 +197,28 @@ double erec_statistic(const PooledGene &g, const ResampleScheme &scheme, const R
     w.entries += (long)(e.cidx.size() + e.oidx.size());
   } else {
     // Slopes: sum over all subjects in order of (y - mean y)(x - mean x),
-    // the subjects without a non-zero genotype taking x = 0. Eight
-    // variants at a time, each sum in its own accumulator.
+    // the subjects without a non-zero genotype taking x = 0; the variants'
+    // sums side by side, subject after subject.
     const int A = (int)e.act.size();
-    double *U = w.Uacc.data();
+    double *U = w.Uacc.data(), *d = w.dtmp.data();
+    for (int a = 0; a < A; a++) U[a] = 0.0;
+    const double *nd = e.nd.data();
     const int *pos = e.pos.data();
+    size_t u = 0;
     const size_t n_subj = e.subj.size();
-    const double *yc_all = r.ycenter;
-    for (int a0 = 0; a0 < A; a0 += kLanes) {
-      const int nb = std::min(kLanes, A - a0);
-      double acc[kLanes], nd[kLanes], d[kLanes];
-      for (int b = 0; b < kLanes; b++) {
-        acc[b] = 0.0;
-        nd[b] = b < nb ? e.nd[a0 + b] : 0.0;
-      }
-      int i = 0;
-      for (size_t u = 0; u <= n_subj; u++) {
-        const int stop = u < n_subj ? e.subj[u] : scheme.N;
-        for (; i < stop; i++) {
-          const double yc = yc_all[i];
-          for (int b = 0; b < kLanes; b++) acc[b] += yc * nd[b];
-        }
-        if (u == n_subj) break;
-        for (int b = 0; b < kLanes; b++) d[b] = nd[b];
+    for (int i = 0; i < scheme.N; i++) {
+      const double yc = r.ycenter[i];
+      if (u < n_subj && e.subj[u] == i) {
+        for (int a = 0; a < A; a++) d[a] = nd[a];
         for (int c = e.sstart[u]; c < e.sstart[u + 1]; c++) {
-          const int p = pos[e.svar[c]] - a0;
-          if (p >= 0 && p < nb) d[p] = e.sx[c] - e.avg_x[e.svar[c]];
+          const int j = e.svar[c];
+          if (pos[j] >= 0) d[pos[j]] = e.sx[c] - e.avg_x[j];
         }
-        const double yc = yc_all[i];
-        for (int b = 0; b < kLanes; b++) acc[b] += yc * d[b];
-        i++;
+        for (int a = 0; a < A; a++) U[a] += yc * d[a];
+        u++;
+      } else {
+        for (int a = 0; a < A; a++) U[a] += yc * nd[a];
       }
-      for (int b = 0; b < nb; b++) U[a0 + b] = acc[b];
     }
     for (int a = 0; a < A; a++) {
       const int j = e.act[a];
