@@ -550,6 +550,8 @@ void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
   pool.max_bytes = max_bytes > 0 ? (size_t)max_bytes : (size_t)1 << 30;
   pool.report = env_long("QUORVEX_RESAMPLE_REPORT", 0) != 0;
   pool.work.SZ.assign((size_t)scheme.D, 0.0);
+  pool.extra.resize(kResampleBlock - 1);
+  for (Resample &x : pool.extra) alloc_resample(scheme, x);
   g_exit_pool = &pool;
   if (!g_exit_registered) {
     g_exit_registered = true;
@@ -612,16 +614,26 @@ void run_pool(GenePool &p) {
     long refit_warnings = 0;
     double make_s = 0, eval_s = 0;
     p.work.entries = 0;
-    for (long s = first; s < end; s++) {
+    Resample *block[kResampleBlock];
+    block[0] = &r;
+    for (int b = 1; b < kResampleBlock; b++) block[b] = &p.extra[b - 1];
+    for (long s0 = first; s0 < end; s0 += kResampleBlock) {
+      const int nb = (int)std::min<long>(kResampleBlock, end - s0);
       auto t0 = std::chrono::steady_clock::now();
-      make_resample(scheme, s, r);
+      // Made in the order of s (a refit's warning or a fatal stop falls
+      // where it would); the evaluations print nothing.
+      for (int b = 0; b < nb; b++) {
+        make_resample(scheme, s0 + b, *block[b]);
+        if (block[b]->refit_warned) refit_warnings++;
+      }
       auto t1 = std::chrono::steady_clock::now();
-      if (r.refit_warned) refit_warnings++;
       for (PooledGene *g : play)
         for (int t = 0; t < kTests; t++) {
           ResampleTest &test = g->test[t];
           if (!test.in_play) continue;
-          if (is_hit(resampled_statistic(*g, t, scheme, r, p.work), test.obs)) test.n += 1.0;
+          for (int b = 0; b < nb; b++)
+            if (is_hit(resampled_statistic(*g, t, scheme, *block[b], p.work), test.obs))
+              test.n += 1.0;
         }
       if (p.report) {
         make_s += std::chrono::duration<double>(t1 - t0).count();
@@ -652,6 +664,8 @@ void run_pool(GenePool &p) {
 void finish_gene_pool(GenePool &pool) {
   run_pool(pool);
   g_exit_pool = nullptr;
+  for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
+  pool.extra.clear();
   if (pool.report) {
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);

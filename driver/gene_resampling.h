@@ -113,6 +113,10 @@ struct GenePool {
   MessageLog *log = nullptr;
   ResampleScheme *scheme = nullptr;
   Resample *r = nullptr;
+  // Resamples made as one block and evaluated gene by gene, so that each
+  // gene's rows are read once per block: block[0] is *r, the others are
+  // the pool's own.
+  std::vector<Resample> extra;
   EvalWork work;
   std::deque<std::unique_ptr<PooledGene>> queue;
   long max_genes = 0;      // resampled genes per pool; 0: bounded by bytes only
@@ -143,6 +147,9 @@ void pool_begin_gene(GenePool &pool);
 // writes it out at once when nothing waits and it is not resampled, else
 // queues it; runs the pool when a limit is reached.
 void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g);
+
+// Resamples made before the waiting genes are evaluated on them.
+const int kResampleBlock = 8;
 
 // Runs the stages over the waiting genes and writes every queued gene.
 void run_pool(GenePool &pool);

@@ -89,7 +89,7 @@ void alloc_resample(ResampleScheme &scheme, Resample &r) {
   if (scheme.binary && intercept) r.packed = dvector(0, (long)N * (D + 1) - 1);
 
   scheme.fixed_variance = !scheme.binary || D == 1;
-  if (scheme.binary && D == 1) {
+  if (scheme.binary && D == 1 && scheme.v_fixed == nullptr) {
     // The intercept-only model does not depend on the trait: its variances,
     // inverse information and means are those of every resample.
     scheme.v_fixed = dvector(0, N - 1);
@@ -102,7 +102,7 @@ void alloc_resample(ResampleScheme &scheme, Resample &r) {
   }
 }
 
-void free_resample_scheme(ResampleScheme &scheme, Resample &r) {
+void free_resample(const ResampleScheme &scheme, Resample &r) {
   const int N = scheme.N, D = scheme.D;
   if (r.permY != nullptr) {
     free_dvector(r.permY, 0, N - 1);
@@ -115,12 +115,17 @@ void free_resample_scheme(ResampleScheme &scheme, Resample &r) {
     free_dvector(r.ycenter, 0, N - 1);
     if (r.packed != nullptr) free_dvector(r.packed, 0, (long)N * (D + 1) - 1);
   }
+  r = Resample();
+}
+
+void free_resample_scheme(ResampleScheme &scheme, Resample &r) {
+  const int N = scheme.N;
+  free_resample(scheme, r);
   if (scheme.v_fixed != nullptr) {
     free_dvector(scheme.v_fixed, 0, N - 1);
     free_dvector(scheme.mu_fixed, 0, N - 1);
     free_dmatrix(scheme.Iz_fixed, 0, 0, 0, 0);
   }
-  r = Resample();
   scheme = ResampleScheme();
 }
 

@@ -83,8 +83,11 @@ void init_resample_scheme(const Settings &settings, const LoadedData &data,
 void free_resample_scheme(ResampleScheme &scheme, Resample &r);
 
 // Allocates the storage of r for a scheme whose data pointers are set (and,
-// for a binary trait without covariates, the fixed null model).
+// for a binary trait without covariates, the fixed null model, once).
 void alloc_resample(ResampleScheme &scheme, Resample &r);
+
+// Releases the storage of r alone (a further resample of the same scheme).
+void free_resample(const ResampleScheme &scheme, Resample &r);
 
 // Resets the generators for the resampling of one gene, one variant or one
 // pool of them: the permutation generator always, the Bernoulli generator
