@@ -278,6 +278,55 @@ TEST(ResamplingPValues, GeneAloneOrAfterOthersAndUnitOfTheTrait) {
   remove_dir(data);
 }
 
+// A covariate that separates cases from controls: the logistic fits never
+// converge, and every refit of stage 1 prints its warning. The first gene
+// to be resampled makes the refits, so the 1,000 warnings stand between its
+// asymptotic output and the next gene's, in the pooled order as in the
+// gene-by-gene order.
+TEST(PoolSizes, RefitWarningsWhereTheGeneByGeneOrderPrintsThem) {
+  const std::string data = scratch_dir();
+  const int N = 24;
+  std::string pheno, geno, mapping;
+  for (int i = 0; i < N; i++) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "s%d\t%d\t%.3f\n", i, i % 2, (i % 2 ? 1.0 : -1.0) + 0.001 * i);
+    pheno += buf;
+  }
+  for (int v = 0; v < 6; v++) {
+    geno += "v" + std::to_string(v);
+    for (int i = 0; i < N; i++)
+      geno += (i == (v * 7) % N || i == (v * 7 + 5) % N) ? "\t1" : "\t0";
+    geno += "\n";
+    mapping += "G" + std::to_string(v / 2) + "\tv" + std::to_string(v) + "\n";
+  }
+  put_file(data, "pheno.txt", pheno);
+  put_file(data, "geno.txt", geno);
+  put_file(data, "mapping.txt", mapping);
+  const Outputs one = run_and_collect(data, "1", "-resample 1");
+  const Outputs all = run_and_collect(data, "", "-resample 1");
+  EXPECT_EQ(one.status, 0);
+  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
+  const std::string &out = one.files.at("stdout");
+  const std::string warning = "\nLogisticReg Warning:MLE iteration NOT converge!\n";
+  size_t count = 0;
+  for (size_t at = out.find(warning); at != std::string::npos; at = out.find(warning, at + 1))
+    count++;
+  // The observed fit and the fitted probabilities: 2; stage 1: 1,000.
+  EXPECT_EQ(count, 1002u);
+  // Testing phase: the first gene's warning and SKAT line, the refits'
+  // warnings, then the two other genes' lines.
+  const size_t start = out.find("START QUORVEX TEST");
+  const size_t first = out.find(warning, start);
+  const size_t last = out.rfind(warning);
+  ASSERT_NE(first, std::string::npos);
+  const std::string before = out.substr(start, first - start), after = out.substr(last);
+  EXPECT_NE(before.find("GENE G0 Warning"), std::string::npos);
+  EXPECT_EQ(before.find("GENE G1"), std::string::npos);
+  EXPECT_NE(after.find("GENE G1 Warning"), std::string::npos);
+  EXPECT_NE(after.find("GENE G2 Warning"), std::string::npos);
+  remove_dir(data);
+}
+
 // A gene whose T1, T5 and VT are unavailable (dominant model, its only
 // variant above 0.05 and not a VT threshold) is not resampled: its SKAT_R is
 // "NA" beside a printed SKAT_P. The other gene is resampled.
