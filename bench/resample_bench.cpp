@@ -7,8 +7,10 @@
 //
 //   bench_resample_bench PHENOTYPE_FILE N_RESAMPLES
 //
-// Prints one line per pass on standard error with seconds and microseconds
-// per resample.
+// N_RESAMPLES should end a stage (1000, 100000 or 1000000): the cache rows of
+// a stage count as filled only once its last row is stored, so a second
+// pass over part of a stage refits again. Prints one line per pass on
+// standard error with seconds and microseconds per resample.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -12,8 +12,8 @@
 # Targets (one thread): added time <= 1.5 x the refits alone (binary),
 # <= 2.5 x making the resamples alone (quantitative).
 #
-# Environment: RESAMPLES=1000000 (resamples of the making-alone bench;
-# the ratio scales it to 10^6), POOL=... (QUORVEX_RESAMPLE_POOL of the
+# Environment: RESAMPLES=1000000 (resamples of the making-alone bench, 1000,
+# 100000 or 1000000; the ratio scales it to 10^6), POOL=... (QUORVEX_RESAMPLE_POOL of the
 # resampling run; 1 = gene by gene), GEN_ARGS (default "-mapcols 4"),
 # BUILD_DIR=build, FORCE=1.
 set -euo pipefail
