@@ -101,6 +101,13 @@ struct GeneRun {
     family_tests(s, data, nm, run, gene, rows, log);
     init_resample_scheme(s, data, nm, run, scheme, r);
   }
+  ~GeneRun() {
+    free_resample_scheme(scheme, r);
+    release_family_rows(data, rows);
+    release_gene(data, run, gene);
+    free_run(s, data, nm, run);
+    free_loaded_data(&data);
+  }
 };
 
 double dense_abs_z(GeneRun &t, double *row) {
