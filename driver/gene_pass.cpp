@@ -1,6 +1,7 @@
 #include "driver/gene_pass.h"
 
 #include "driver/burden_tests.h"
+#include "driver/common_pass.h"
 #include "driver/family_tests.h"
 #include "driver/gene_resampling.h"
 #include "driver/gene_results.h"
@@ -82,6 +83,7 @@ int run_testing(const Settings &settings, const LoadedData &data) {
   fit_null_model(settings, data, null_model, run);
   MessageLog log;
   start_testing(settings, log);
+  if (settings.DOCOM) common_pass(settings, data, null_model, run, log);
   if (settings.DORARE) gene_pass(settings, data, null_model, run, log);
   end_testing(log);
   free_run(settings, data, null_model, run);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/genotype_tokens.h"
 #include "driver/text_file.h"
 #include "numeric/arrays.h"
 #include "stats/sorts.h"
@@ -227,31 +228,10 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
     check_identifier(tb, te, line, kGenotypeKind, genotype);
     ids.add(tb, te);
 
-    long values = 0, missing = 0;
+    long missing = 0;
     double sum = 0.0, lo = 0.0, hi = 0.0;
     bool observed = false;
-    for (;;) {
-      while (q < e && is_blank(*q)) q++;
-      if (q == e) break;
-      values++;
-      double x;
-      if (q + 1 == e || is_blank(q[1])) {
-        // One-character token (the usual 0, 1 or 2): a digit is its own
-        // value, anything else has no numeric prefix ("N" alone is not
-        // missing), exactly as atof reads them.
-        x = (*q >= '0' && *q <= '9') ? static_cast<double>(*q - '0') : 0.0;
-        q++;
-      } else {
-        tb = q;
-        while (q < e && !is_blank(*q)) q++;
-        check_token(tb, q, line, kGenotypeKind, genotype);
-        if (tb[0] == 'N' && tb[1] == 'A') {
-          missing++;
-          continue;
-        }
-        token_text(tb, q, text);
-        x = std::strtod(text, nullptr);  // what atof gives
-      }
+    auto observe = [&](double x) {
       sum += x;
       if (!observed) {
         lo = hi = x;
@@ -260,7 +240,22 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
         if (x < lo) lo = x;
         if (x > hi) hi = x;
       }
-    }
+    };
+    const long values = for_each_row_token(
+        q, e,
+        // One-character token (the usual 0, 1 or 2): a digit is its own
+        // value, anything else has no numeric prefix ("N" alone is not
+        // missing), exactly as atof reads them.
+        [&](char c) { observe((c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0); },
+        [&](const char *vb, const char *ve) {
+          check_token(vb, ve, line, kGenotypeKind, genotype);
+          if (vb[0] == 'N' && vb[1] == 'A') {
+            missing++;
+            return;
+          }
+          token_text(vb, ve, text);
+          observe(std::strtod(text, nullptr));  // what atof gives
+        });
     if (values != N) fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
     if (observed) {
       g->geno_singular[r] = lo == hi ? 1 : 0;

@@ -18,7 +18,8 @@
 //  - Frequencies like exome data: about 70% of the variants are very rare
 //    with an exact minor-allele count of 1 to 10 (half of them singletons),
 //    about 25% have a frequency between a few copies and 5% (density
-//    proportional to 1/p^2), about 5% are common (5% to 50%). Genotypes of
+//    proportional to 1/p^2), about 5% are common (5% to 50%; -common F sets
+//    that share, the others keep their ratio). Genotypes of
 //    the latter two follow Hardy-Weinberg proportions. The coded allele is
 //    the minor one.
 //  - Missing genotypes ("NA") occur at the given rate; one variant in twenty
@@ -202,6 +203,7 @@ struct Options {
   bool binary = true;
   long covariates = 2;
   double missing = 0.01;
+  double common = -1;  // fraction of common variants; < 0: the exome mix
   int mapcols = 2;
   long weights = 0;
   long causal = 0;
@@ -224,6 +226,8 @@ void usage(std::FILE *to) {
       "  -trait T        binary or quantitative                      (binary)\n"
       "  -covariates C   number of covariates                        (2)\n"
       "  -missing R      missing-genotype rate, 0 <= R < 1           (0.01)\n"
+      "  -common F       fraction of common variants, 0 <= F <= 1, the rest\n"
+      "                  rare and low-frequency as in the mix        (0.05)\n"
       "  -mapcols K      mapping columns: 2 (gene, variant), 3 (+ frequency),\n"
       "                  4 (+ 0/1 threshold flag)                    (2)\n"
       "  -weights K      also write a weight file, K weights a line, 1..101 (0: none)\n"
@@ -285,6 +289,7 @@ Options parse(int argc, char **argv) {
       else bad("Invalid value '%s' for option '%s' (binary or quantitative).", v, a);
     } else if (!std::strcmp(a, "-covariates")) o.covariates = to_long(a, v, 0, 1000);
     else if (!std::strcmp(a, "-missing")) o.missing = to_double(a, v, 0.0, 0.999);
+    else if (!std::strcmp(a, "-common")) o.common = to_double(a, v, 0.0, 1.0);
     else if (!std::strcmp(a, "-mapcols")) o.mapcols = static_cast<int>(to_long(a, v, 2, 4));
     else if (!std::strcmp(a, "-weights")) o.weights = to_long(a, v, 0, 101);
     else if (!std::strcmp(a, "-causal")) o.causal = to_long(a, v, 0, 100000000L);
@@ -402,7 +407,10 @@ int main(int argc, char **argv) {
         Variant &x = var[v];
         x.id = std::to_string(chrom) + ":" + std::to_string(pos);
         x.gene = k;
-        const double u = rs.uniform();
+        double u = rs.uniform();
+        // -common F: a variant is common with probability F, otherwise
+        // very rare or low-frequency in the mix's proportions 70 : 25.
+        if (o.common >= 0) u = u < o.common ? 1.0 : 0.95 * (u - o.common) / (1.0 - o.common);
         if (u < 0.70) {
           x.kind = 0;
           const double w = rs.uniform();

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Common-variant pass benchmark: builds quorvex (Release), generates data
+# sets of common variants only (quorvex_gen -common 1, 2 covariates), a
+# binary and a quantitative trait, and times on each
+#   - quorvex -noRare             (loading alone),
+#   - quorvex -noRare -com 0.01   (loading and the common-variant pass: every
+#                                  variant tested),
+#   - plink2 --glm, one thread    (single-variant regression on the same
+#                                  variants and covariates, reading its own
+#                                  binary format).
+# plink2 is installed here with apt-get when it is missing; it is no
+# dependency of quorvex. Its input is made from the same files beforehand
+# (untimed): the genotype file becomes a dosage file (two allele columns
+# after the identifier) imported into plink2's binary format, the trait and
+# the covariates go to its phenotype and covariate files (a binary trait
+# coded 1/2).
+#
+#   bash bench/common_pass.sh [SUBJECTS [VARIANTS]]
+#
+# Defaults: 5000 subjects, 20000 variants. Environment as for
+# bench/loading.sh (REPEAT, BUILD_DIR, QUORVEX, FORCE); timings are taken
+# with the files in the page cache. Run it on a quiet machine, or with
+# `nice -n 10 taskset -c 2 bash bench/common_pass.sh` on a shared one.
+set -euo pipefail
+
+subjects_arg=${1:-5000}
+variants_arg=${2:-20000}
+here=$(cd "$(dirname "$0")" && pwd)
+
+if ! command -v plink2 >/dev/null 2>&1; then
+  echo "== installing plink2 (benchmark only)"
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq plink2
+fi
+
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
+
+report=()
+for trait_arg in binary quantitative; do
+  export GEN_ARGS="-common 1 -covariates 2"
+  bench_setup "bash bench/common_pass.sh [SUBJECTS [VARIANTS]]" \
+    "$subjects_arg" "$variants_arg" $((variants_arg / 20)) "$trait_arg"
+  bench_data
+  geno=$data/geno.txt
+  size=$(stat -c %s "$geno")
+
+  # plink2's input, made once per data set.
+  pl=$data/plink2
+  if [ ! -f "$pl/stamp" ] || [ "$(cat "$pl/stamp")" != "$stamp" ]; then
+    echo "== converting $tag for plink2"
+    rm -rf "$pl"
+    mkdir -p "$pl"
+    awk 'BEGIN { OFS = "\t" } { print $1, $1, 0, 0, 0, -9 }' "$data/pheno.txt" >"$pl/samples.fam"
+    awk -v bin=$([ "$trait" = binary ] && echo 1 || echo 0) 'BEGIN { OFS = "\t"; print "#FID", "IID", "Y" }
+      { print $1, $1, (bin ? $2 + 1 : $2) }' "$data/pheno.txt" >"$pl/trait.txt"
+    awk 'BEGIN { OFS = "\t"; print "#FID", "IID", "C1", "C2" } { print $1, $1, $3, $4 }' \
+      "$data/pheno.txt" >"$pl/covar.txt"
+    sed 's/\t/\tA\tC\t/' "$geno" >"$pl/dosage.txt"
+    plink2 --import-dosage "$pl/dosage.txt" noheader format=1 single-chr=1 --fam "$pl/samples.fam" \
+      --make-pgen --threads 1 --out "$pl/geno" >/dev/null
+    rm -f "$pl/dosage.txt"
+    printf '%s' "$stamp" >"$pl/stamp"
+  fi
+
+  out=$root/bench/out/common_$tag
+  mkdir -p "$out"
+  run_load() { (cd "$out" && "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -noRare >"$out/stdout_load.txt"); }
+  run_com() { (cd "$out" && "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -noRare -com 0.01 >"$out/stdout.txt"); }
+  run_plink2() {
+    plink2 --pfile "$pl/geno" --pheno "$pl/trait.txt" --covar "$pl/covar.txt" --glm hide-covar \
+      --threads 1 --out "$out/plink2" >/dev/null
+  }
+
+  cat "$geno" "$pl/geno.pgen" >/dev/null  # into the page cache
+  run_load && run_com && run_plink2 || { echo "a command failed; see $out" >&2; exit 1; }
+  tested=$(($(wc -l <"$out/com.out") - 1))
+  plink_rows=$(($(cat "$out"/plink2.*.glm.* | wc -l) - 1))
+  read -r l_best l_med < <(time_cmd run_load | best_median)
+  read -r c_best c_med < <(time_cmd run_com | best_median)
+  read -r p_best p_med < <(time_cmd run_plink2 | best_median)
+  pass=$(awk -v a="$c_best" -v b="$l_best" 'BEGIN { printf "%.3f", a - b }')
+  ratio=$(awk -v a="$p_best" -v b="$c_best" 'BEGIN { printf "%.2f", a / b }')
+
+  echo "== common-variant pass: $tag, genotype file $(mb "$size") MB, $repeat runs, warm page cache"
+  printf '%-40s %9s %9s\n' "command" "best s" "median s"
+  printf '%-40s %9s %9s\n' "quorvex -noRare (loading)" "$l_best" "$l_med"
+  printf '%-40s %9s %9s\n' "quorvex -noRare -com 0.01 ($tested tested)" "$c_best" "$c_med"
+  printf '%-40s %9s %9s\n' "plink2 --glm --threads 1 ($plink_rows rows)" "$p_best" "$p_med"
+  ns=$(awk -v t="$pass" -v n="$subjects" -v m="$tested" 'BEGIN { if (m > 0) printf "%.2f", t * 1e9 / (n * m); else print "-" }')
+  echo "the pass alone (best com - best loading): $pass s," \
+    "$(mbps "$size" "$pass") MB/s of genotypes, $ns ns per subject per tested variant;" \
+    "loading $(mbps $((2 * size)) "$l_best") MB/s over its two passes"
+  echo "plink2 / quorvex -com (whole runs): $ratio"
+  report+=("$trait: quorvex -com $c_best s (loading $l_best s, pass $pass s), plink2 $p_best s, ratio $ratio")
+done
+
+echo "== summary"
+printf '%s\n' "${report[@]}"

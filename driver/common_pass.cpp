@@ -1,0 +1,286 @@
+#include "driver/common_pass.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/gene_setup.h"
+#include "driver/genotype_tokens.h"
+#include "driver/text_file.h"
+#include "numeric/gamma.h"
+#include "stats/score.h"
+#include "stats/sorts.h"
+
+namespace {
+
+const std::size_t kTokenBytes = 1024;  // any genotype value: at most 1023 characters
+const std::size_t kRowBytes = 1024;    // a result row: identifier (<= 255) and five numbers
+
+// Writes text to the result file and closes it: create (truncate) it, or
+// append to it, as fopen's "w" and "a" do (mode 0666 less the umask). Plain
+// system calls, so that a row costs no allocation. Stops the run when the
+// file cannot be opened ("Error: Cannot create output file '%s'.") or when
+// the write or the close fails ("Error: Cannot write output file '%s'."), so
+// that a full disk never passes for a finished run.
+void write_result_text(const char *name, bool append, const char *text, std::size_t length) {
+  const int fd = open(name, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0666);
+  if (fd < 0) {
+    std::printf("Error: Cannot create output file '%s'.\n", name);
+    kill_QUORVEX();
+  }
+  bool written = true;
+  while (length > 0) {
+    const ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    text += n;
+    length -= (std::size_t)n;
+  }
+  const bool closed = close(fd) == 0;
+  if (!written || !closed) {
+    std::printf("Error: Cannot write output file '%s'.\n", name);
+    kill_QUORVEX();
+  }
+}
+
+// The value of a one-character genotype token by the token rule of the
+// passes: 'N' is missing (-1), a digit is its own value, anything else has
+// no numeric prefix (0).
+inline double one_char_value(char c) {
+  return c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
+}
+
+// "\t%.4E" for a p-value of at most 1, else "\tNA".
+int print_p(char *out, std::size_t cap, double p) {
+  return p <= 1 ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
+}
+
+// ---------------------------------------------------------------------------
+// RESAMPLING HOOK. With "-resample" a tested variant (asymptotic p-value at
+// most 1) gets its resampling p-value here, through the run's adaptive
+// resampling scheme shared with the gene pass: generators reset to their
+// fixed seeds, resample s made as for the genes (refits from the run-wide
+// cache gammaPool, filled here for the gene pass too), hit when the
+// resample's |Z| of variant.S >= observed - 1e-10, the stages and their
+// p-values, and the warning "SNP %s Warning: The resampling p-value <1e-4
+// after 1 million resamples, so the p-value may not be accurate.\n" after
+// stage 3 without mmore. The statistic of resample s is
+//   binary:       |score_stat(N, p, permY, variant.S, z, centerY_perm, v_perm, Iz_perm, SZ[0], ..)|
+//   quantitative: |score_stat_quanTrait(N, p, permY, variant.S, z, centerY_perm, SigmaSQ_perm, Iz, SZ[0], ..)|
+// and observed is common_observed_statistic(). The scheme's state (cache
+// flags cleared) must exist before this pass starts, so that the refits made
+// here serve the gene pass. The column is dense and stays untouched only
+// until the next row is read: a pooled evaluation copies it, with U and V of
+// the variant, into its pool, writes pvalue_perm_com[k] when the variant
+// leaves the pool and then appends the rows (append_common_row) in
+// genotype-file order. Until the scheme is merged the slot keeps 99 and the
+// column prints "NA".
+// ---------------------------------------------------------------------------
+void resample_common_variant(const Settings &settings, const LoadedData &data,
+                             const NullModel &null_model, RunArrays &run,
+                             const CommonVariant &variant, double observed, MessageLog &log) {
+  (void)settings;
+  (void)data;
+  (void)null_model;
+  (void)observed;
+  (void)log;
+  run.pvalue_perm_com[variant.k] = 99;
+}
+
+}  // namespace
+
+bool common_variant_qualifies(const Settings &settings, const GenotypeSummary &geno, long k) {
+  return geno.geno_maf[k] > settings.MAF_C && geno.geno_naRate[k] <= settings.NA_UB &&
+         geno.geno_singular[k] == 0;
+}
+
+long read_common_row(const char *b, const char *e, long N, double *S) {
+  const char *q = b;
+  while (q < e && is_blank(*q)) q++;  // the identifier: skipped, the summary has it
+  while (q < e && !is_blank(*q)) q++;
+  long i = 0;
+  char text[kTokenBytes];
+  return for_each_row_token(
+      q, e,
+      [&](char c) {
+        if (i < N) S[i] = one_char_value(c);
+        i++;
+      },
+      [&](const char *tb, const char *te) {
+        std::size_t len = static_cast<std::size_t>(te - tb);
+        if (len > kTokenBytes - 1) len = kTokenBytes - 1;  // the loader refused longer ones
+        std::memcpy(text, tb, len);
+        text[len] = '\0';
+        if (i < N) S[i] = genotype_token_value(text);
+        i++;
+      });
+}
+
+GenotypeCoding common_coding(const Settings &settings, double f) {
+  GenotypeCoding c;
+  if (settings.DOCMC) {
+    c.model = GenotypeCoding::kDominant;
+    c.missing = 1 - (1 - f) * (1 - f);
+  } else if (settings.DOREC) {
+    c.model = GenotypeCoding::kRecessive;
+    c.missing = f * f;
+  } else {
+    c.model = GenotypeCoding::kAdditive;
+    c.missing = 2 * f;
+  }
+  return c;
+}
+
+void code_common_variant(const Settings &settings, double f, long N, double *S) {
+  const GenotypeCoding c = common_coding(settings, f);
+  for (long i = 0; i < N; i++) S[i] = code_genotype(c, S[i]);
+}
+
+long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &coding, long N,
+                           double *S) {
+  // The coded value of every one-character token, from the same rule as
+  // read_common_row followed by code_genotype.
+  double coded[256];
+  for (int c = 0; c < 256; c++) {
+    coded[c] = code_genotype(coding, one_char_value(static_cast<char>(c)));
+  }
+  const char *q = b;
+  while (q < e && is_blank(*q)) q++;
+  while (q < e && !is_blank(*q)) q++;
+  long i = 0;
+  char text[kTokenBytes];
+  return for_each_row_token(
+      q, e,
+      [&](char c) {
+        if (i < N) S[i] = coded[static_cast<unsigned char>(c)];
+        i++;
+      },
+      [&](const char *tb, const char *te) {
+        std::size_t len = static_cast<std::size_t>(te - tb);
+        if (len > kTokenBytes - 1) len = kTokenBytes - 1;
+        std::memcpy(text, tb, len);
+        text[len] = '\0';
+        if (i < N) S[i] = code_genotype(coding, genotype_token_value(text));
+        i++;
+      });
+}
+
+double common_score_test(const LoadedData &data, const NullModel &null_model, RunArrays &run,
+                         CommonVariant &variant) {
+  const int N = (int)data.pheno.pheno_NROW, p = (int)data.pheno.pheno_NCOL;
+  if (data.pheno.BINARY_Y)
+    variant.Z = score_stat(N, p, data.pheno.y, variant.S, data.pheno.z, null_model.centerY,
+                           null_model.v, null_model.Iz, run.SZ[0], &variant.U, &variant.V);
+  else
+    variant.Z = score_stat_quanTrait(N, p, data.pheno.y, variant.S, data.pheno.z, null_model.centerY,
+                                     null_model.SigmaSQ, null_model.Iz, run.SZ[0], &variant.U,
+                                     &variant.V);
+  return variant.Z;
+}
+
+double common_observed_statistic(const LoadedData &data, const NullModel &null_model,
+                                 RunArrays &run, const CommonVariant &variant) {
+  if (data.pheno.BINARY_Y) return std::fabs(variant.Z);
+  const int N = (int)data.pheno.pheno_NROW, p = (int)data.pheno.pheno_NCOL;
+  double U, V;
+  return std::fabs(score_stat_quanTrait(N, p, null_model.scaleY, variant.S, data.pheno.z,
+                                        null_model.centerY_scale, null_model.SigmaSQ_scale,
+                                        null_model.Iz, run.SZ[0], &U, &V));
+}
+
+std::string common_result_header(const Settings &settings) {
+  std::string h = "SNP_ID\tP-value";
+  if (settings.PERM_FLAG) h += "\tP-value_R";
+  h += "\tU\tV\tZ\n";
+  return h;
+}
+
+std::size_t format_common_row(const Settings &settings, const RunArrays &run, long k,
+                              const char *snpID, double U, double V, char *out, std::size_t cap) {
+  const double p = run.pvalue_com[k];
+  int n;
+  if (p <= 1) {
+    n = std::snprintf(out, cap, "%s\t%.4E", snpID, p);
+    if (settings.PERM_FLAG) n += print_p(out + n, cap - (std::size_t)n, run.pvalue_perm_com[k]);
+    n += std::snprintf(out + n, cap - (std::size_t)n, "\t%.9E\t%.9E\t%.4E\n", U, V,
+                       run.pvalue_com_stat[k]);
+  } else {
+    n = std::snprintf(out, cap, "%s\tNA%s\tNA\tNA\tNA\n", snpID, settings.PERM_FLAG ? "\tNA" : "");
+  }
+  return (std::size_t)n < cap ? (std::size_t)n : cap - 1;  // identifiers hold at most 255 bytes
+}
+
+bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
+                            const NullModel &null_model, RunArrays &run, CommonVariant &variant,
+                            MessageLog &log) {
+  const long k = variant.k;
+  const double Z = common_score_test(data, null_model, run, variant);
+  run.pvalue_com_stat[k] = Z;
+  if (!std::isfinite(std::fabs(Z))) {
+    report_warning(log,
+                   "SNP %s Warning: Variance estimate=0 for observed test statistic, so the "
+                   "p-value cannot be calculated.\n",
+                   variant.snpID);
+    run.pvalue_com[k] = 99;
+    if (settings.PERM_FLAG) run.pvalue_perm_com[k] = 99;
+    return false;
+  }
+  run.pvalue_com[k] = gammq(0.5, Z * Z * 0.5);  // chi-square tail, 1 degree of freedom
+  return true;
+}
+
+void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant) {
+  char row[kRowBytes];
+  const std::size_t n =
+      format_common_row(settings, run, variant.k, variant.snpID, variant.U, variant.V, row, sizeof row);
+  write_result_text(settings.output_com, true, row, n);
+}
+
+void common_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
+                 RunArrays &run, MessageLog &log) {
+  const GenotypeSummary &geno = data.geno;
+  const long N = data.pheno.pheno_NROW;
+  const std::string header = common_result_header(settings);
+  write_result_text(settings.output_com, false, header.data(), header.size());
+
+  std::FILE *f = std::fopen(settings.genotype, "rb");
+  if (f == nullptr) {
+    // No row has been read yet: the message names the file's first variant.
+    std::printf("SNP %s Error: Cannot open genotype file '%s'.\n", geno.geno_snpID[0],
+                settings.genotype);
+    kill_QUORVEX();
+  }
+  LineReader reader(f);
+  CommonVariant variant;
+  variant.S = run.S[0];
+  for (long k = 0; k < geno.geno_NROW; k++) {
+    const char *b = nullptr, *e = nullptr;
+    long offset = 0;
+    const bool got = reader.next(&b, &e, &offset);
+    // Every row is read; only a qualifying one is parsed and tested.
+    if (!common_variant_qualifies(settings, geno, k)) continue;
+    const GenotypeCoding coding = common_coding(settings, geno.geno_maf[k]);
+    const long values = got ? read_coded_common_row(b, e, coding, N, variant.S) : 0;
+    if (values != N) {
+      std::printf("SNP %s Error: Genotype file '%s' changed during the run: line %ld no longer "
+                  "holds %ld values.\n",
+                  geno.geno_snpID[k], settings.genotype, k + 1, N);
+      kill_QUORVEX();
+    }
+    variant.k = k;
+    variant.snpID = geno.geno_snpID[k];
+    variant.f = geno.geno_maf[k];
+    if (asymptotic_common_test(settings, data, null_model, run, variant, log) && settings.PERM_FLAG)
+      resample_common_variant(settings, data, null_model, run, variant,
+                              common_observed_statistic(data, null_model, run, variant), log);
+    append_common_row(settings, run, variant);
+  }
+  std::fclose(f);
+}

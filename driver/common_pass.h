@@ -1,0 +1,117 @@
+#ifndef QUORVEX_DRIVER_COMMON_PASS_H
+#define QUORVEX_DRIVER_COMMON_PASS_H
+
+// The common-variant pass ("-com"): every genotype row whose file frequency
+// is above the bound (strict), whose missing rate is within the call-rate
+// bound and which is not monomorphic is coded under the genetic model in
+// force into one score per subject and tested on its own by the score test
+// against the null model; one row per tested variant goes to the
+// common-variant result file, in genotype-file order. The genotype file is
+// read once, row by row, with the loader's tokenizer; only one variant's
+// column is held at a time (row 0 of the run's score matrix S).
+
+#include <cstddef>
+#include <string>
+
+#include "driver/input.h"
+#include "driver/run_setup.h"
+#include "driver/settings.h"
+
+// The variant under test. Its coded column is dense (every subject has a
+// value), so a resampling evaluation needs only the column and the null
+// model of the resample: |Z| of the column under that null model.
+struct CommonVariant {
+  long k = 0;                   // genotype row
+  const char *snpID = nullptr;  // its identifier
+  double f = 0;                 // its file frequency (the counted allele's, not folded)
+  double *S = nullptr;          // [N] coded genotypes (row 0 of the run's S)
+  double U = 0, V = 0, Z = 0;   // score, its null variance, Z = U / sqrt(V)
+};
+
+// Whether genotype row k is tested: frequency > MAF_C (strict), missing rate
+// <= NA_UB and not monomorphic. A row without any observed value has
+// frequency 0 and is monomorphic by the loader, so it is never tested.
+bool common_variant_qualifies(const Settings &settings, const GenotypeSummary &geno, long k);
+
+// Reads the N genotype values of one genotype-file line [b, e) (identifier
+// first, not used) into S: a token whose first character is 'N' or whose
+// second is 'A' is missing (-1), any other is its decimal value as atof reads
+// it. Returns the number of values on the line; only the first N are stored.
+long read_common_row(const char *b, const char *e, long N, double *S);
+
+// The coding of one variant's genotypes under the genetic model in force,
+// with its file frequency f:
+//  dominant:  > 0 -> 1, missing (exactly -1) -> 1 - (1 - f)^2, 0 stays;
+//  recessive: > 1 -> 1, exactly 1 -> 0, missing (exactly -1) -> f^2, 0 stays;
+//  additive:  negative -> 2 f (the mean genotype), others stay.
+struct GenotypeCoding {
+  enum Model { kAdditive, kDominant, kRecessive };
+  Model model = kAdditive;
+  double missing = 0;  // the value of a missing genotype
+};
+
+GenotypeCoding common_coding(const Settings &settings, double f);
+
+inline double code_genotype(const GenotypeCoding &c, double x) {
+  switch (c.model) {
+    case GenotypeCoding::kDominant:
+      return x > 0 ? 1.0 : x == -1 ? c.missing : x;
+    case GenotypeCoding::kRecessive:
+      return x > 1 ? 1.0 : x == 1 ? 0.0 : x == -1 ? c.missing : x;
+    default:
+      return x < 0 ? c.missing : x;
+  }
+}
+
+// Codes the N values of S in place (the straightforward order of work).
+void code_common_variant(const Settings &settings, double f, long N, double *S);
+
+// read_common_row and code_common_variant in one walk over the line: the
+// same values, with every one-character token coded through a table.
+long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &coding, long N,
+                           double *S);
+
+// Score test of the coded column against the null model of the observed
+// trait (U and V of the trait as read; for a quantitative trait both divided
+// by the residual variance). Fills variant.U, V and Z; returns Z.
+double common_score_test(const LoadedData &data, const NullModel &null_model, RunArrays &run,
+                         CommonVariant &variant);
+
+// The statistic that a variant's resamples are compared with: |Z| of the
+// score test for a binary trait, |Z| recomputed on the standardized trait for
+// a quantitative one (this value serves only the comparison).
+double common_observed_statistic(const LoadedData &data, const NullModel &null_model,
+                                 RunArrays &run, const CommonVariant &variant);
+
+// Header line of the result file: "SNP_ID\tP-value", "\tP-value_R" with
+// resampling, "\tU\tV\tZ", newline.
+std::string common_result_header(const Settings &settings);
+
+// Result row of genotype row k from the run arrays (pvalue_com, its
+// resampling slot, pvalue_com_stat) and the variant's U and V: "%s\t%.4E",
+// ["\t%.4E"], "\t%.9E\t%.9E\t%.4E\n"; every column after the identifier "NA"
+// when the asymptotic p-value was not computed. Written into out (cap bytes,
+// identifiers hold at most 255); returns the length.
+std::size_t format_common_row(const Settings &settings, const RunArrays &run, long k,
+                              const char *snpID, double U, double V, char *out, std::size_t cap);
+
+// The asymptotic test of the coded column: Z into pvalue_com_stat[k], the
+// p-value (chi-square tail of Z^2, 1 degree of freedom) into pvalue_com[k].
+// A Z that is not finite gives the variance warning (warning report) and 99
+// in pvalue_com[k] and, with resampling, in pvalue_perm_com[k]; returns
+// false then (the variant is not resampled), true otherwise.
+bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
+                            const NullModel &null_model, RunArrays &run, CommonVariant &variant,
+                            MessageLog &log);
+
+// Appends the variant's row to the result file (reopened in append mode and
+// closed, so a stopped run keeps every finished row).
+void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant);
+
+// The whole pass: result file with its header, then every genotype row in
+// file order. Fatal: the result file cannot be created or reopened, cannot be
+// written, or the genotype file cannot be opened.
+void common_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
+                 RunArrays &run, MessageLog &log);
+
+#endif
