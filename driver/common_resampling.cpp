@@ -8,68 +8,109 @@
 
 namespace {
 
-// Vector lanes of doubles (GCC vector extensions; plain SSE2 code on the
-// baseline target). Every operation acts lane by lane with the IEEE
-// rounding of the scalar operation, so a lane's sum is the scalar sum.
-typedef double Lanes8 __attribute__((vector_size(8 * sizeof(double))));
-typedef double Lanes4 __attribute__((vector_size(4 * sizeof(double))));
+// Vector lanes of doubles, two to a register (GCC vector extensions;
+// plain SSE2 code on the baseline target). Every operation acts lane by
+// lane with the IEEE rounding of the scalar operation, so a lane's sum is
+// the scalar sum.
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 
 const int kLanes = kResampleBlock;  // one lane per resample of a block
+
+inline Pair load_pair(const double *p) {
+  Pair x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+inline void store_pair(double *p, Pair x) { std::memcpy(p, &x, sizeof x); }
 
 // U of two columns under the kLanes resamples of C (residuals by subject,
 // then resample): U[b] = sum over i of s[i] * C[i][b], from 0.0 in the order
 // of the subjects, as score_stat sums U.
 void fixed_u_pair(int N, const double *s0, const double *s1, const double *C, double *U0,
                   double *U1) {
-  Lanes8 a0 = {0, 0, 0, 0, 0, 0, 0, 0}, a1 = a0;
+  static_assert(kLanes == 8, "four pairs of lanes");
+  const Pair zero = {0, 0};
+  Pair a0 = zero, a1 = zero, a2 = zero, a3 = zero, b0 = zero, b1 = zero, b2 = zero, b3 = zero;
   for (int i = 0; i < N; i++) {
-    Lanes8 c;
-    std::memcpy(&c, C + (size_t)i * kLanes, sizeof c);
-    a0 += s0[i] * c;
-    a1 += s1[i] * c;
+    const double *c = C + (size_t)i * kLanes;
+    const Pair c0 = load_pair(c), c1 = load_pair(c + 2), c2 = load_pair(c + 4),
+               c3 = load_pair(c + 6);
+    const double x = s0[i], y = s1[i];
+    a0 += x * c0;
+    a1 += x * c1;
+    a2 += x * c2;
+    a3 += x * c3;
+    b0 += y * c0;
+    b1 += y * c1;
+    b2 += y * c2;
+    b3 += y * c3;
   }
-  std::memcpy(U0, &a0, sizeof a0);
-  std::memcpy(U1, &a1, sizeof a1);
+  store_pair(U0, a0);
+  store_pair(U0 + 2, a1);
+  store_pair(U0 + 4, a2);
+  store_pair(U0 + 6, a3);
+  store_pair(U1, b0);
+  store_pair(U1 + 2, b1);
+  store_pair(U1 + 4, b2);
+  store_pair(U1 + 6, b3);
 }
 
 void fixed_u(int N, const double *s, const double *C, double *U) {
-  Lanes8 a = {0, 0, 0, 0, 0, 0, 0, 0};
+  const Pair zero = {0, 0};
+  Pair a0 = zero, a1 = zero, a2 = zero, a3 = zero;
   for (int i = 0; i < N; i++) {
-    Lanes8 c;
-    std::memcpy(&c, C + (size_t)i * kLanes, sizeof c);
-    a += s[i] * c;
+    const double *c = C + (size_t)i * kLanes;
+    const double x = s[i];
+    a0 += x * load_pair(c);
+    a1 += x * load_pair(c + 2);
+    a2 += x * load_pair(c + 4);
+    a3 += x * load_pair(c + 6);
   }
-  std::memcpy(U, &a, sizeof a);
+  store_pair(U, a0);
+  store_pair(U + 2, a1);
+  store_pair(U + 4, a2);
+  store_pair(U + 6, a3);
 }
 
 // The sums of score_stat for a binary trait, four resamples side by side
-// (lanes `half` * 4 .. + 3 of C and V): SZ[d] = sum (v s) z[i][d],
+// (lanes 4 half .. 4 half + 3 of C and V): SZ[d] = sum (v s) z[i][d],
 // U = sum s centerY, V1 = sum (s s) v, each from 0.0 in the order of the
 // subjects. Out: SZ[lane * DD + d], U[lane], V1[lane].
 template <int DD>
 void binary_sums(int N, const double *s, double *const *z, const double *C, const double *V,
                  int half, double *SZ, double *U, double *V1) {
-  Lanes4 acc[DD];
-  for (int d = 0; d < DD; d++) acc[d] = Lanes4{0, 0, 0, 0};
-  Lanes4 u = {0, 0, 0, 0}, v1 = u;
+  const Pair zero = {0, 0};
+  Pair acc0[DD], acc1[DD];
+  for (int d = 0; d < DD; d++) acc0[d] = acc1[d] = zero;
+  Pair u0 = zero, u1 = zero, w0 = zero, w1 = zero;
   const size_t off = (size_t)half * 4;
   for (int i = 0; i < N; i++) {
     const double si = s[i];
     const double ss = si * si;
-    Lanes4 v, c;
-    std::memcpy(&v, V + (size_t)i * kLanes + off, sizeof v);
-    std::memcpy(&c, C + (size_t)i * kLanes + off, sizeof c);
-    const Lanes4 vs = v * si;
+    const double *ci = C + (size_t)i * kLanes + off, *vi = V + (size_t)i * kLanes + off;
+    const Pair v0 = load_pair(vi), v1 = load_pair(vi + 2);
+    const Pair vs0 = v0 * si, vs1 = v1 * si;
     const double *zi = z[i];
-    for (int d = 0; d < DD; d++) acc[d] += vs * zi[d];
-    u += si * c;
-    v1 += ss * v;
+    for (int d = 0; d < DD; d++) {
+      acc0[d] += vs0 * zi[d];
+      acc1[d] += vs1 * zi[d];
+    }
+    u0 += si * load_pair(ci);
+    u1 += si * load_pair(ci + 2);
+    w0 += ss * v0;
+    w1 += ss * v1;
   }
-  for (int l = 0; l < 4; l++) {
-    for (int d = 0; d < DD; d++) SZ[l * DD + d] = acc[d][l];
-    U[l] = u[l];
-    V1[l] = v1[l];
+  double a[4];
+  for (int d = 0; d < DD; d++) {
+    store_pair(a, acc0[d]);
+    store_pair(a + 2, acc1[d]);
+    for (int l = 0; l < 4; l++) SZ[l * DD + d] = a[l];
   }
+  store_pair(U, u0);
+  store_pair(U + 2, u1);
+  store_pair(V1, w0);
+  store_pair(V1 + 2, w1);
 }
 
 template <int DD>
