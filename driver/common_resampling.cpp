@@ -146,12 +146,17 @@ void prepare_common_resampling(const ResampleScheme &scheme, RunArrays &run,
   test.n = 0.0;
   test.slot = run.pvalue_perm_com + variant.k;
   test.in_play = true;
-  g.burden.add(variant.S, N, true);  // every subject: the column is dense
+  // The column, dense: burden row 0 holds every subject's value (its
+  // subject list is not stored, it is 0..N-1).
+  g.burden.val.assign(variant.S, variant.S + N);
+  g.burden.start.assign({0, N});
   if (scheme.fixed_variance) {
     // The variance part of |Z| does not change between resamples.
     std::vector<double> SZ((size_t)scheme.D);
+    std::vector<int> every((size_t)N);
+    for (int i = 0; i < N; i++) every[i] = i;
     g.burden.vfix.assign(1, score_variance_sparse(
-                                N, g.burden.idx.data(), g.burden.val.data(), scheme.D, scheme.z,
+                                N, every.data(), g.burden.val.data(), scheme.D, scheme.z,
                                 scheme.binary ? scheme.v_fixed : nullptr,
                                 scheme.binary ? scheme.Iz_fixed : scheme.Iz, SZ.data()));
   }
@@ -200,9 +205,9 @@ void variant_block_statistics(const double *const *columns, const double *vfix, 
     int v = 0;
     for (; v + 1 < count; v += 2) {
       fixed_u_pair(N, columns[v], columns[v + 1], C, U0, U1);
+      // Binary: U / sqrt(V); quantitative: U / sqrt((V1 - SZ' Iz SZ) SigmaSQ).
       for (int b = 0; b < nb; b++) {
-        const double q = scheme.binary ? 1.0 : block[b]->SigmaSQ;
-        // Binary: U / sqrt(V); quantitative: U / sqrt((V1 - SZ' Iz SZ) SigmaSQ).
+        const double q = block[b]->SigmaSQ;
         T[v * kLanes + b] =
             std::fabs(U0[b] / std::sqrt(scheme.binary ? vfix[v] : vfix[v] * q));
         T[(v + 1) * kLanes + b] =

@@ -84,8 +84,8 @@ struct PooledGene {
   std::string out, msg;  // captured standard output and message-log text
   size_t counted = 0;    // bytes counted against the pool's bound
   // The common-variant pass pools its variants the same way: a variant has
-  // one test (test[0], |Z| of its coded column, held dense in burden row
-  // 0), its end-of-stage-3 warning names the variant ("SNP %s ..."), and its
+  // one test (test[0], |Z| of its coded column, every subject's value in
+  // burden.val), its end-of-stage-3 warning names the variant ("SNP %s ..."), and its
   // row (geneID holds the identifier, k the genotype row, com_U and com_V
   // the asymptotic U and V) goes to the common-variant result file.
   bool variant = false;
