@@ -3,12 +3,14 @@
 // result files of end-to-end runs against an independent computation (null
 // models by Gaussian elimination and Newton iterations run to convergence,
 // the score variance by solving the information system instead of inverting
-// it, p-values from erfc).
+// it, p-values from erfc; with -resample the first stage of resamples
+// recomputed with the same dense formulas).
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,10 +18,10 @@
 #include <unistd.h>
 
 #include "driver/common_pass.h"
+#include "driver/text_file.h"
 #include "numeric/random.h"
 #include "numeric/regression.h"
 #include "stats/permute.h"
-#include "driver/text_file.h"
 #include "tests/driver/gene_pass_support.h"
 #include "tests/support/death_tests.h"
 #include "tests/support/tolerances.h"
@@ -795,5 +797,66 @@ const ChangedCase kChanged[] = {
 
 INSTANTIATE_TEST_SUITE_P(AfterLoading, CommonPassDeathTest, ::testing::ValuesIn(kChanged),
                          [](const ::testing::TestParamInfo<ChangedCase> &i) { return std::string(i.param.name); });
+
+// With -resample the tested variants before a stop wait in the pool: the
+// stop on the last tested row (dose, line 9) first finishes them, so the
+// result file holds their rows with their resampling p-values and the
+// message comes last, as variant by variant (pool size 1).
+TEST(CommonPassDeathTest, StopInALaterVariantAfterTheWaitingOnesAreWritten) {
+  const std::string dir = scratch_dir();
+  const Fixture f = make_fixture(true);
+  std::string files[2];
+  for (int pooled = 0; pooled < 2; pooled++) {
+    write_fixture(dir, f);
+    const std::string pheno = dir + "/pheno.txt", geno = dir + "/geno.txt";
+    const std::string result = dir + "/com.out";
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);
+          if (std::freopen("/dev/null", "w", stdout) == nullptr) std::exit(2);
+          ignore_leaks_from_here();
+          if (pooled)
+            unsetenv("QUORVEX_RESAMPLE_POOL");
+          else
+            setenv("QUORVEX_RESAMPLE_POOL", "1", 1);
+          Settings s = defaults();
+          s.phenotype = pheno.c_str();
+          s.genotype = geno.c_str();
+          s.output_com = result.c_str();
+          s.DORARE = 0;
+          s.DOCOM = 1;
+          s.MAF_C = 0.25;
+          s.NA_UB = 0.25;
+          s.PERM_FLAG = 1;
+          LoadedData data;
+          load_data(s, &data);
+          NullModel nm;
+          RunArrays run;
+          allocate_run(s, data, nm, run);
+          fit_null_model(s, data, nm, run);
+          MessageLog log;
+          Fixture shorter = f;
+          shorter.geno[8].pop_back();  // dose
+          write_fixture(dir, shorter);
+          std::fflush(stdout);
+          dup2(fileno(stderr), fileno(stdout));
+          common_pass(s, data, nm, run, log);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(1),
+        "^SNP dose Error: Genotype file '" + geno +
+            "' changed during the run: line 9 no longer holds 100 values\\.\n\nQUORVEX was "
+            "stopped due to error\\(s\\) listed above\\.\n\n$");
+    files[pooled] = get_file(result);
+  }
+  EXPECT_EQ(files[1], files[0]);
+  const std::vector<std::string> lines = split(files[0], '\n');
+  ASSERT_EQ(lines.size(), 6u) << files[0];  // header, four rows, end
+  for (size_t l = 1; l <= 4; l++) {
+    const std::vector<std::string> fields = split(lines[l], '\t');
+    ASSERT_EQ(fields.size(), 6u);
+    EXPECT_NE(fields[2], "NA") << lines[l];
+  }
+}
 
 }  // namespace
