@@ -7,9 +7,10 @@
 #
 #   bash bench/family_tests.sh
 #
-# Each whole run takes tens of minutes: the VT p-values of the genes with
-# 14 to 19 thresholds and 1e-4 <= p < 0.1 need multivariate normal
-# integrations at accuracy p/100, which cost seconds to minutes each.
+# Each whole run takes about 14 CPU-minutes (45 before the integration's
+# work savings): the VT p-values of the genes with 14 to 19 thresholds and
+# 1e-4 <= p < 0.1 need multivariate normal integrations at accuracy p/100,
+# which cost seconds to a minute or two each.
 # REPEAT defaults to 1 here (the script still makes one untimed warm-up run
 # and one run for the peak memory).
 set -euo pipefail

@@ -32,18 +32,10 @@ bool burden_step(const Settings &settings, const LoadedData &data, RunArrays &ru
   else
     getS(N, M, gene.x, run.S, settings.MAF_UB, settings.MAC_LB, gene.maf, &flag, data.map.maf_flag,
          gene.q);
-  // The variant sets of the increasing limits are nested, so a limit that
-  // takes in no further variant has the same set and the same count.
-  int previous_size = -1;
-  for (int t = 0; t < run.N_FIX; t++) {
-    int size = 0;
-    for (int j = 0; j < M; j++) size += gene.maf[j] <= kMacLimit[t];
-    if (size == previous_size)
-      run.mac_fix[t] = run.mac_fix[t - 1];
-    else
-      run.mac_fix[t] = (int)burdenMAC(model, N, M, gene.x0, gene.maf, kMacLimit[t]);
-    previous_size = size;
-  }
+  // The counts of every limit from one pass over the genotypes.
+  double mac_limit[3];
+  burdenMAC_many(model, N, M, gene.x0, gene.maf, run.N_FIX, kMacLimit, mac_limit);
+  for (int t = 0; t < run.N_FIX; t++) run.mac_fix[t] = (int)mac_limit[t];
 
   if (flag != 0) {
     report_warning(log,

@@ -1,6 +1,9 @@
 #include "kernels/adapt.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 // Subregion-adaptive cubature (Genz and Malik 1980, Genz's degree-7 fully
 // symmetric rule with three null rules). Positions in the comments are
@@ -22,6 +25,161 @@ int inerrs, invals, inptrs, inlwrs, inuprs, inmshs, inwgts, inpnts, inlowr, inup
 // State of the adaptive loop; divaxn carries over into continuation calls.
 int divaxn, funcls, rgncls, nwrgns, top, difcls;
 
+// Recording of the call's decisions, and the count a resumed call starts
+// from (-1: an ordinary call).
+AdaptTrace *trace = nullptr;
+int resume_funcls = -1;
+
+// Ordered evaluation: the points of one batch (row t at batch_pts[t*ndim])
+// and their values.
+bool ordered = true;
+std::vector<double> batch_pts, batch_vals;
+// Sizes of the sign-change groups in recording order, and the number of
+// groups up to the end of each generator.
+std::vector<int> batch_groups, batch_generator_end;
+// Evaluation order (recording positions) for batches of batch_order_size
+// points of dimension batch_order_ndim: every rule application of one
+// dimension records its points in the same pattern, so the order found for
+// the first serves them all (any order gives the same values).
+std::vector<int> batch_order;
+int batch_order_ndim = 0;
+size_t batch_order_size = 0;
+
+// The points of generator g around center, permutation by permutation and
+// within one permutation sign change by sign change: visit(x) for each point,
+// visit(nullptr) after each permutation's group. g is restored on return.
+template <class Visit>
+void walk_fully_symmetric(int n, const double *center, const double *hwidth, double *x,
+                          double *g, Visit &&visit) {
+  for (;;) {
+    // The sign changes of this permutation (one centrally symmetric group).
+    for (int i = 0; i < n; i++) x[i] = center[i] + g[i] * hwidth[i];
+    for (;;) {
+      visit(x);
+      bool next = false;
+      for (int i = 0; i < n; i++) {
+        g[i] = -g[i];
+        x[i] = center[i] + g[i] * hwidth[i];
+        if (g[i] < 0.0) {
+          next = true;
+          break;
+        }
+      }
+      if (!next) break;
+    }
+    visit(nullptr);
+    // Next distinct permutation in reverse lexicographic order (1-based i).
+    bool permuted = false;
+    for (int i = 2; i <= n; i++) {
+      if (g[i - 2] > g[i - 1]) {
+        const double gi = g[i - 1];
+        int ixchng = i - 1;
+        int lxchng = 1;
+        for (int l = 1; l <= (i - 1) / 2; l++) {
+          const double gl = g[l - 1];
+          g[l - 1] = g[i - l - 1];
+          g[i - l - 1] = gl;
+          if (gl <= gi) ixchng--;
+          if (g[l - 1] > gi) lxchng = l;
+        }
+        if (g[ixchng - 1] <= gi) ixchng = lxchng;
+        g[i - 1] = g[ixchng - 1];
+        g[ixchng - 1] = gi;
+        permuted = true;
+        break;
+      }
+    }
+    if (!permuted) break;
+  }
+  // Restore the generator's stored order.
+  for (int i = 1; i <= n / 2; i++) {
+    const double gi = g[i - 1];
+    g[i - 1] = g[n - i];
+    g[n - i] = gi;
+  }
+}
+
+// Sort key of a recorded point: the first and second coordinates where it
+// differs from the reference point (its cell's centre) and its values there;
+// a point that differs in more coordinates is ordered by all of them.
+struct BatchKey {
+  int i, j;
+  double xi, xj;
+  int more;  // differs in a third coordinate
+  int t;     // recording position
+};
+std::vector<BatchKey> batch_keys;
+
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+void find_order(int nd, size_t count, const double *pts, const double *center);
+
+// Evaluates functn at every recorded point into batch_vals (recording
+// order). The points are visited grouped by their first and second
+// coordinates off the centre (and in lexicographic order where they differ
+// in more), so that consecutive points share long prefixes of coordinates.
+void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
+  const int nd = *ndim;
+  const size_t count = batch_pts.size() / static_cast<size_t>(nd);
+  batch_vals.resize(count);
+  double *pts = batch_pts.data();
+  if (batch_order_ndim != nd || batch_order_size != count) {
+    find_order(nd, count, pts, center);
+    batch_order_ndim = nd;
+    batch_order_size = count;
+  }
+  for (int t : batch_order)
+    batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
+}
+
+// batch_order for the recorded points: sorted by their keys.
+void find_order(int nd, size_t count, const double *pts, const double *center) {
+  batch_keys.resize(count);
+  for (size_t t = 0; t < count; t++) {
+    const double *x = pts + t * nd;
+    BatchKey k{nd, nd, 0.0, 0.0, 0, static_cast<int>(t)};
+    int found = 0;
+    for (int c = 0; c < nd && found < 3; c++) {
+      if (same_bits(x[c], center[c])) continue;
+      if (found == 0) {
+        k.i = c;
+        k.xi = x[c];
+      } else if (found == 1) {
+        k.j = c;
+        k.xj = x[c];
+      } else {
+        k.more = 1;
+      }
+      found++;
+    }
+    batch_keys[t] = k;
+  }
+  std::sort(batch_keys.begin(), batch_keys.end(), [pts, nd](const BatchKey &u, const BatchKey &v) {
+    if (u.more != v.more) return u.more < v.more;
+    if (u.more) {
+      const double *x = pts + static_cast<size_t>(u.t) * nd;
+      const double *y = pts + static_cast<size_t>(v.t) * nd;
+      for (int c = 0; c < nd; c++) {
+        if (x[c] < y[c]) return true;
+        if (y[c] < x[c]) return false;
+      }
+      return u.t < v.t;
+    }
+    if (u.i != v.i) return u.i < v.i;
+    if (u.xi != v.xi) return u.xi < v.xi;
+    if (u.j != v.j) return u.j < v.j;
+    if (u.xj != v.xj) return u.xj < v.xj;
+    return u.t < v.t;
+  });
+  batch_order.resize(count);
+  for (size_t k = 0; k < count; k++) batch_order[k] = batch_keys[k].t;
+}
+
+// Ordered evaluation pays from this dimension on; below it the points share
+// too little for the recording to be worth it (the values are the same).
+const int kOrderedMinDim = 3;
+bool use_batches(int nd) { return ordered && nd >= kOrderedMinDim; }
+
 // rgncls * (m + 1) / m truncated, without integer overflow.
 int grow_count(int count, double m) {
   const long long mi = static_cast<long long>(m);
@@ -42,7 +200,9 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
   *inform__ = 2;
   funcls = 0;
   bsinit_(ndim, weghts, lenrul_, points);
-  if (*mincls >= 0) {
+  if (resume_funcls >= 0) {
+    funcls = resume_funcls;
+  } else if (*mincls >= 0) {
     // Fresh start: the whole cube, its mesh refined while the minimum count
     // allows, then split into one region per mesh cell if the store holds them.
     *sbrgns_ = 0;
@@ -111,8 +271,13 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
     }
     if (*fabsest <= std::fmax(*fabsreq, *relreq * std::fabs(*finest)) && funcls >= *mincls) {
       *inform__ = 0;
+      if (trace) {
+        trace->stop = 0;
+        trace->stop_error = *fabsest;
+      }
       break;
     }
+    if (trace && funcls >= *mincls && *fabsest < trace->min_missed) trace->min_missed = *fabsest;
     // The region of largest error, its division axis and the cost of
     // applying the rule to its two halves (or to its refined mesh).
     top = static_cast<int>(pontrs[0]);
@@ -130,8 +295,13 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
     cls = cls * (md + 1) / md;
     if (funcls + cls > *maxcls) {
       *inform__ = 1;
+      if (trace) {
+        trace->stop = 1;
+        trace->stop_cls = funcls + cls;
+      }
       break;
     }
+    if (trace && funcls + cls > trace->max_passed) trace->max_passed = funcls + cls;
     rgncls = static_cast<int>(cls);
     if (*sbrgns_ < *mxrgns_) {
       // Bisect along divaxn into top and a new region sbrgns + 1.
@@ -199,7 +369,7 @@ void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double 
     inwdth = inuppr + nd;
     inmesh = inwdth + nd;
     inwork = inmesh + nd;
-    if (*mincls < 0) sbrgns = static_cast<int>(work[*lenwrk - 1]);
+    if (*mincls < 0 || resume_funcls >= 0) sbrgns = static_cast<int>(work[*lenwrk - 1]);
     adbase_(ndim, mincls, maxcls, functn, fabsreq, relreq, fabsest, finest, &sbrgns, &mxrgns,
             &rulcls, &lenrul, &work[inerrs - 1], &work[invals - 1], &work[inptrs - 1],
             &work[inlwrs - 1], &work[inuprs - 1], &work[inmshs - 1], &work[inwgts - 1],
@@ -210,6 +380,54 @@ void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double 
     *inform__ = 2;
     *mincls = rulcls;
   }
+}
+
+void adapt_resume_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+                   double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
+                   int *inform__, int funcls0) {
+  resume_funcls = funcls0;
+  adapt_(ndim, mincls, maxcls, functn, fabsreq, relreq, lenwrk, work, fabsest, finest, inform__);
+  resume_funcls = -1;
+}
+
+void adapt_trace(AdaptTrace *t) { trace = t; }
+
+void adapt_set_ordered(bool on) { ordered = on; }
+
+namespace {
+
+// The live blocks of work for ndim, lenwrk and sbrgns regions, as (first
+// 0-based cell, length) pairs: errors, values and heap, then corners and
+// meshes of the regions, then the count of regions in the last cell.
+std::vector<std::pair<int, int>> live_blocks(int nd, int lenwrk, int regions) {
+  const int lr = nd == 1 ? 5 : 6;
+  const int mx = (lenwrk - lr * (nd + 4) - nd * 7) / (nd * 3 + 3);
+  std::vector<std::pair<int, int>> blocks;
+  for (int k = 0; k < 3; k++) blocks.emplace_back(k * mx, regions);
+  for (int k = 0; k < 3; k++) blocks.emplace_back(3 * mx + k * mx * nd, regions * nd);
+  blocks.emplace_back(lenwrk - 1, 1);
+  return blocks;
+}
+
+}  // namespace
+
+void adapt_save(int ndim, int lenwrk, const double *work, AdaptCheckpoint *checkpoint) {
+  const int regions = static_cast<int>(work[lenwrk - 1]);
+  checkpoint->cells.clear();
+  for (const auto &b : live_blocks(ndim, lenwrk, regions))
+    checkpoint->cells.insert(checkpoint->cells.end(), work + b.first, work + b.first + b.second);
+  checkpoint->divaxn = divaxn;
+}
+
+void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &checkpoint) {
+  const int regions = static_cast<int>(checkpoint.cells.back());
+  size_t at = 0;
+  for (const auto &b : live_blocks(ndim, lenwrk, regions)) {
+    std::copy(checkpoint.cells.begin() + static_cast<long>(at),
+              checkpoint.cells.begin() + static_cast<long>(at + b.second), work + b.first);
+    at += static_cast<size_t>(b.second);
+  }
+  divaxn = checkpoint.divaxn;
 }
 
 void bsinit_(int *ndim, double *w, int *lenrul_, double *g) {
@@ -319,14 +537,51 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   }
   *basest = 0.0;
   *rgnert = 0.0;
+  const bool batches = use_batches(nd);
   for (;;) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
-    for (int i = 0; i < lr; i++) {
-      const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], functn);
-      rgnval += w[i] * fsymsm;
-      rgnerr += w[lr + i] * fsymsm;
-      rgncmp += w[2 * lr + i] * fsymsm;
-      rgncpt += w[3 * lr + i] * fsymsm;
+    if (batches) {
+      // Record the cell's points generator by generator, evaluate them in
+      // order, then sum the values as fulsum_ does: within each sign-change
+      // group, then the groups in turn.
+      batch_pts.clear();
+      batch_groups.clear();
+      batch_generator_end.clear();
+      for (int i = 0; i < lr; i++) {
+        int size = 0;
+        walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
+          if (point) {
+            batch_pts.insert(batch_pts.end(), point, point + nd);
+            size++;
+          } else {
+            batch_groups.push_back(size);
+            size = 0;
+          }
+        });
+        batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+      }
+      batch_evaluate(ndim, functn, center);
+      size_t t = 0, group = 0;
+      for (int i = 0; i < lr; i++) {
+        double fsymsm = 0.0;
+        for (; group < static_cast<size_t>(batch_generator_end[i]); group++) {
+          double intsum = 0.0;
+          for (int k = 0; k < batch_groups[group]; k++) intsum += batch_vals[t++];
+          fsymsm += intsum;
+        }
+        rgnval += w[i] * fsymsm;
+        rgnerr += w[lr + i] * fsymsm;
+        rgncmp += w[2 * lr + i] * fsymsm;
+        rgncpt += w[3 * lr + i] * fsymsm;
+      }
+    } else {
+      for (int i = 0; i < lr; i++) {
+        const double fsymsm = fulsum_(ndim, center, width, z__, &g[i * nd], functn);
+        rgnval += w[i] * fsymsm;
+        rgnerr += w[lr + i] * fsymsm;
+        rgncmp += w[2 * lr + i] * fsymsm;
+        rgncpt += w[3 * lr + i] * fsymsm;
+      }
     }
     // Error from the three null rules, damped when they decrease fast.
     rgnerr = std::sqrt(rgncmp * rgncmp + rgnerr * rgnerr);
@@ -351,55 +606,15 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
 
 double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
                adapt_integrand f) {
-  const int n = *s;
-  double sum = 0.0;
-  for (;;) {
-    // Centrally symmetric sum over the sign changes of this permutation.
-    double intsum = 0.0;
-    for (int i = 0; i < n; i++) x[i] = center[i] + g[i] * hwidth[i];
-    for (;;) {
-      intsum += f(s, x);
-      bool next = false;
-      for (int i = 0; i < n; i++) {
-        g[i] = -g[i];
-        x[i] = center[i] + g[i] * hwidth[i];
-        if (g[i] < 0.0) {
-          next = true;
-          break;
-        }
-      }
-      if (!next) break;
+  double sum = 0.0, intsum = 0.0;
+  walk_fully_symmetric(*s, center, hwidth, x, g, [&](double *point) {
+    if (point) {
+      intsum += f(s, point);
+    } else {
+      sum += intsum;
+      intsum = 0.0;
     }
-    sum += intsum;
-    // Next distinct permutation in reverse lexicographic order (1-based i).
-    bool permuted = false;
-    for (int i = 2; i <= n; i++) {
-      if (g[i - 2] > g[i - 1]) {
-        const double gi = g[i - 1];
-        int ixchng = i - 1;
-        int lxchng = 1;
-        for (int l = 1; l <= (i - 1) / 2; l++) {
-          const double gl = g[l - 1];
-          g[l - 1] = g[i - l - 1];
-          g[i - l - 1] = gl;
-          if (gl <= gi) ixchng--;
-          if (g[l - 1] > gi) lxchng = l;
-        }
-        if (g[ixchng - 1] <= gi) ixchng = lxchng;
-        g[i - 1] = g[ixchng - 1];
-        g[ixchng - 1] = gi;
-        permuted = true;
-        break;
-      }
-    }
-    if (!permuted) break;
-  }
-  // Restore the generator's stored order.
-  for (int i = 1; i <= n / 2; i++) {
-    const double gi = g[i - 1];
-    g[i - 1] = g[n - i];
-    g[n - i] = gi;
-  }
+  });
   return sum;
 }
 

@@ -1,6 +1,8 @@
 #ifndef QUORVEX_KERNELS_ADAPT_H
 #define QUORVEX_KERNELS_ADAPT_H
 
+#include <vector>
+
 // Globally adaptive cubature over the unit cube [0,1]^ndim (Genz and Malik
 // 1980; Genz's subregion-adaptive method with a degree-7 fully symmetric
 // rule and null-rule error estimates). The regions, their estimates and a
@@ -27,6 +29,46 @@ typedef double (*adapt_integrand)(int *ndim, double *z);
 void adapt_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
             double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
             int *inform__);
+
+// Where one engine call stopped and which of its decisions a budget or a
+// tolerance could have turned: a caller compares another budget and
+// tolerance with these to know whether that call would take the same steps.
+struct AdaptTrace {
+  long long max_passed;  // largest evaluation count found within the budget (-1: none)
+  long long stop_cls;    // evaluation count found above the budget (budget stop), else -1
+  double min_missed;     // smallest error estimate found above the tolerance (inf: none)
+  double stop_error;     // error estimate found within the tolerance (tolerance stop)
+  int stop;              // 0 tolerance met, 1 budget spent, -1 no decision (refused)
+};
+
+// The following calls record into *trace (null: no recording).
+void adapt_trace(AdaptTrace *trace);
+
+// Continues an integration from inside a call that stopped with inform__ 0:
+// the state kept in work is that call's, funcls0 the evaluations it had made
+// and mincls its own minimum, so the same loop goes on as if the tolerance
+// had been smaller. Arguments otherwise as adapt_ (mincls out: evaluations
+// of the whole resumed call, funcls0 included).
+void adapt_resume_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double *fabsreq,
+                   double *relreq, int *lenwrk, double *work, double *fabsest, double *finest,
+                   int *inform__, int funcls0);
+
+// The engine's state between two calls of one integration: the live cells
+// of work (regions, estimates, heap, count of regions) and the division axis.
+struct AdaptCheckpoint {
+  std::vector<double> cells;
+  int divaxn = 0;
+};
+void adapt_save(int ndim, int lenwrk, const double *work, AdaptCheckpoint *checkpoint);
+void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &checkpoint);
+
+// Order of evaluation. When on (the default), the points of one rule
+// application on one mesh cell are evaluated grouped by the coordinates
+// where they leave the cell's centre, so consecutive points share long
+// prefixes of coordinates (an integrand may reuse a prefix's work); the sums
+// still take the values in the rule's own order, so the results are the
+// same bits either way. The integrand must not depend on the order of calls.
+void adapt_set_ordered(bool ordered);
 
 // Building blocks of the engine, used by adapt_ and exposed for testing.
 // Arrays follow the Fortran layout: w is lenrul x 4 column-major

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "kernels/adapt.h"
 #include "kernels/normal.h"
@@ -34,6 +38,24 @@ int infi[kMaxIntegrandVariables];
 double cov[kMaxIntegrandVariables * (kMaxIntegrandVariables + 1) / 2];
 double d1, e1;
 
+// Work-saving switches (see sadmvn_options) and counters.
+bool resume_stages = true, share_prefixes = true;
+long long evaluations = 0, steps = 0;
+
+// The integrand's last point and the state after each of its conditioning
+// steps (limits, running product); y keeps its conditioned values. Valid
+// for cached_n variables of the current set-up, none when 0.
+int cached_n = 0;
+double prefix_w[kMaxIntegrandVariables], prefix_d[kMaxIntegrandVariables],
+    prefix_e[kMaxIntegrandVariables], prefix_prod[kMaxIntegrandVariables];
+
+bool same_bits(double x, double y) {
+  uint64_t u, v;
+  std::memcpy(&u, &x, sizeof u);
+  std::memcpy(&v, &y, sizeof v);
+  return u == v;
+}
+
 }  // namespace
 
 double mymvn(int maxpts, double abseps, int n, double *lower, double *upper, int *infin,
@@ -62,6 +84,219 @@ double mymvn(int maxpts, double abseps, int n, double *lower, double *upper, int
   return value;
 }
 
+namespace {
+
+// Resumable integrations. One call of the engine is decided by the state it
+// starts from, its budget and the tolerance; the tolerance only through the
+// error estimates it is compared with, the budget only through the counts
+// compared with it (both recorded in the call's trace). A later integration
+// of the same problem with another budget or tolerance therefore repeats an
+// earlier one call by call for as long as every such comparison comes out
+// the same: those calls are taken from the record, and the engine continues
+// from the state kept after the last of them; when a call of the record
+// stopped on its tolerance and the new, smaller tolerance goes on from that
+// point, the engine continues inside that call.
+
+struct CallRecord {
+  int mincls_in;  // the call's minimum (0 first call, -1 continuation)
+  AdaptTrace trace;
+  int newcls;     // evaluations of the call
+  double error, value;
+  int inform;
+  AdaptCheckpoint after;  // engine state after the call
+};
+using Trajectory = std::vector<std::shared_ptr<const CallRecord>>;
+
+// The problem the records belong to (its inputs byte for byte) and the
+// records of its last integrations.
+std::vector<unsigned char> record_key;
+std::vector<Trajectory> records;
+const size_t kMaxRecords = 8;
+
+void append_bytes(std::vector<unsigned char> *key, const void *p, size_t size) {
+  const auto *c = static_cast<const unsigned char *>(p);
+  key->insert(key->end(), c, c + size);
+}
+
+// Would the recorded call take the same steps with budget maxcls and
+// tolerance tol (tol > 0 without a relative part)?
+bool reproduces(const CallRecord &r, int mincls_in, int maxcls, double tol) {
+  if (r.mincls_in != mincls_in || maxcls < rulcls || mincls_in > maxcls) return false;
+  const AdaptTrace &t = r.trace;
+  if (t.max_passed > maxcls || !(tol < t.min_missed)) return false;
+  if (t.stop == 1) return t.stop_cls > maxcls;
+  if (t.stop == 0) return t.stop_error <= tol;
+  return false;
+}
+
+// Does the call with budget maxcls and tolerance tol pass through the
+// recorded call's end and go on (its tolerance missed where the record's
+// was met)?
+bool passes_through(const CallRecord &r, int mincls_in, int maxcls, double tol) {
+  if (r.mincls_in != mincls_in || maxcls < rulcls || mincls_in > maxcls) return false;
+  const AdaptTrace &t = r.trace;
+  return t.stop == 0 && !(t.stop_error <= tol) && tol < t.min_missed && t.max_passed <= maxcls;
+}
+
+// One integration's way through the records.
+struct Session {
+  bool active = false;     // records used and kept
+  double tol = 0.0;
+  std::vector<const Trajectory *> candidates;  // records repeated so far
+  Trajectory path;         // this integration's calls
+  int live = -1;           // call whose end state the engine holds (-1: none)
+  bool computed = false;   // some call was evaluated, not taken from a record
+};
+Session session;
+
+void start_session(int n, const double *lower, const double *upper, const int *infin,
+                   const double *correl, const double *fabseps, const double *releps) {
+  session = Session();
+  if (!resume_stages || !(*fabseps > 0.0) || *releps != 0.0) return;
+  std::vector<unsigned char> key;
+  append_bytes(&key, &n, sizeof n);
+  append_bytes(&key, releps, sizeof *releps);
+  for (int i = 0; i < n; i++) {
+    append_bytes(&key, &infin[i], sizeof infin[i]);
+    if (infin[i] >= 0 && infin[i] != 0) append_bytes(&key, &lower[i], sizeof lower[i]);
+    if (infin[i] >= 0 && infin[i] != 1) append_bytes(&key, &upper[i], sizeof upper[i]);
+  }
+  append_bytes(&key, correl, sizeof(double) * static_cast<size_t>(n * (n - 1) / 2));
+  if (key != record_key) {
+    records.clear();
+    record_key = key;
+  }
+  session.active = true;
+  session.tol = *fabseps;
+  for (const auto &t : records) session.candidates.push_back(&t);
+}
+
+void finish_session() {
+  if (session.active && session.computed) {
+    if (records.size() >= kMaxRecords) records.erase(records.begin());
+    records.push_back(std::move(session.path));
+  }
+  session = Session();
+}
+
+// Engine call number c of the integration (arguments as adapt_).
+void engine_call(int c, int *ndim, int *mincls, int *maxcls, double *fabsreq, double *relreq,
+                 int *lenwrk, double *error, double *value, int *inform__) {
+  if (!session.active) {
+    adapt_(ndim, mincls, maxcls, mvnfnc_, fabsreq, relreq, lenwrk, work, error, value, inform__);
+    return;
+  }
+  const int mincls_in = *mincls;
+  const double tol = session.tol;
+  // A recorded call this one repeats.
+  std::vector<const Trajectory *> same;
+  for (const Trajectory *t : session.candidates)
+    if (static_cast<size_t>(c) < t->size() && reproduces(*(*t)[c], mincls_in, *maxcls, tol))
+      same.push_back(t);
+  if (!same.empty()) {
+    const auto &r = (*same.front())[c];
+    *mincls = r->newcls;
+    *error = r->error;
+    *value = r->value;
+    *inform__ = r->inform;
+    session.path.push_back(r);
+    session.candidates = same;
+    return;
+  }
+  // Continue inside a recorded call, or after the previous one.
+  AdaptTrace trace{-1, -1, INFINITY, 0.0, -1};
+  const CallRecord *through = nullptr;
+  for (const Trajectory *t : session.candidates)
+    if (static_cast<size_t>(c) < t->size() && passes_through(*(*t)[c], mincls_in, *maxcls, tol)) {
+      through = (*t)[c].get();
+      break;
+    }
+  adapt_trace(&trace);
+  if (through) {
+    adapt_restore(*ndim, *lenwrk, work, through->after);
+    trace.max_passed = through->trace.max_passed;
+    trace.min_missed = through->trace.min_missed;
+    adapt_resume_(ndim, mincls, maxcls, mvnfnc_, fabsreq, relreq, lenwrk, work, error, value,
+                  inform__, through->newcls);
+  } else {
+    if (c > 0 && session.live != c - 1)
+      adapt_restore(*ndim, *lenwrk, work, (*session.candidates.front())[c - 1]->after);
+    adapt_(ndim, mincls, maxcls, mvnfnc_, fabsreq, relreq, lenwrk, work, error, value, inform__);
+  }
+  adapt_trace(nullptr);
+  session.candidates.clear();
+  session.computed = true;
+  session.live = c;
+  if (*inform__ == 2) return;  // refused: nothing evaluated, nothing to record
+  auto r = std::make_shared<CallRecord>();
+  r->mincls_in = mincls_in;
+  r->trace = trace;
+  r->newcls = *mincls;
+  r->error = *error;
+  r->value = *value;
+  r->inform = *inform__;
+  adapt_save(*ndim, *lenwrk, work, &r->after);
+  session.path.push_back(std::move(r));
+}
+
+// The integration loop of sadmvn_ for dimension m >= 1 of the cube.
+void integrate(int *maxpts, double *fabseps, double *releps, double *error, double *value,
+               int *inform__) {
+  int lenwrk = kWorkSize;
+  // Probe: a budget of 0 makes the engine report its rule size.
+  rulcls = 1;
+  int zero = 0;
+  adapt_(&m, &rulcls, &zero, mvnfnc_, fabseps, releps, &lenwrk, work, error, value, inform__);
+  maxcls = std::min(10 * rulcls, *maxpts);
+  totcls = 0;
+  int call = 0;
+  engine_call(call++, &m, &totcls, &maxcls, fabseps, releps, &lenwrk, error, value, inform__);
+  if (*inform__ == 2) {
+    // Budget below one rule application: nothing was evaluated.
+    *value = 0.0;
+    *error = 1.0;
+    return;
+  }
+  if (*error <= std::max(*fabseps, *releps * std::fabs(*value))) return;
+  for (;;) {
+    oldval = *value;
+    const long long grown = 3LL * maxcls / 2;
+    maxcls = static_cast<int>(
+        std::max<long long>(2LL * rulcls, std::min<long long>(grown, *maxpts - totcls)));
+    newcls = -1;
+    engine_call(call++, &m, &newcls, &maxcls, fabseps, releps, &lenwrk, error, value, inform__);
+    totcls += newcls;
+    const double square = *error * *error;
+    *error = std::fabs(*value - oldval) + std::sqrt(rulcls * square / static_cast<double>(totcls));
+    if (*error <= std::max(*fabseps, *releps * std::fabs(*value))) {
+      *inform__ = 0;
+      return;
+    }
+    if (static_cast<long long>(*maxpts) - totcls <= 2LL * rulcls) return;
+  }
+}
+
+}  // namespace
+
+void sadmvn_options(bool resume, bool share) {
+  resume_stages = resume;
+  share_prefixes = share;
+  adapt_set_ordered(share);
+  records.clear();
+  record_key.clear();
+  cached_n = 0;
+}
+
+void sadmvn_forget() {
+  records.clear();
+  record_key.clear();
+}
+
+void sadmvn_counts(long long *evaluated, long long *conditioned) {
+  *evaluated = evaluations;
+  *conditioned = steps;
+}
+
 void sadmvn_(int *n, double *lower, double *upper, int *infin, double *correl, int *maxpts,
              double *fabseps, double *releps, double *error, double *value, int *inform__) {
   if (*n < 1 || *n > kMaxDriverVariables) {
@@ -83,45 +318,29 @@ void sadmvn_(int *n, double *lower, double *upper, int *infin, double *correl, i
     return;
   }
   m -= 1;  // dimension of the cube integral
-  int lenwrk = kWorkSize;
-  // Probe: a budget of 0 makes the engine report its rule size.
-  rulcls = 1;
-  int zero = 0;
-  adapt_(&m, &rulcls, &zero, mvnfnc_, fabseps, releps, &lenwrk, work, error, value, inform__);
-  maxcls = std::min(10 * rulcls, *maxpts);
-  totcls = 0;
-  adapt_(&m, &totcls, &maxcls, mvnfnc_, fabseps, releps, &lenwrk, work, error, value, inform__);
-  if (*inform__ == 2) {
-    // Budget below one rule application: nothing was evaluated.
-    *value = 0.0;
-    *error = 1.0;
-    return;
-  }
-  if (*error <= std::max(*fabseps, *releps * std::fabs(*value))) return;
-  for (;;) {
-    oldval = *value;
-    const long long grown = 3LL * maxcls / 2;
-    maxcls = static_cast<int>(
-        std::max<long long>(2LL * rulcls, std::min<long long>(grown, *maxpts - totcls)));
-    newcls = -1;
-    adapt_(&m, &newcls, &maxcls, mvnfnc_, fabseps, releps, &lenwrk, work, error, value,
-           inform__);
-    totcls += newcls;
-    const double square = *error * *error;
-    *error = std::fabs(*value - oldval) + std::sqrt(rulcls * square / static_cast<double>(totcls));
-    if (*error <= std::max(*fabseps, *releps * std::fabs(*value))) {
-      *inform__ = 0;
-      return;
-    }
-    if (static_cast<long long>(*maxpts) - totcls <= 2LL * rulcls) return;
-  }
+  start_session(*n, lower, upper, infin, correl, fabseps, releps);
+  integrate(maxpts, fabseps, releps, error, value, inform__);
+  finish_session();
 }
 
 double mvnfnc_(int *n, double *w) {
+  ++evaluations;
   double di = d1, ei = e1;
   double prod = e1 - d1;
-  int ij = 1;
-  for (int i = 1; i <= *n; i++) {
+  int start = 1;  // first conditioning step to compute
+  if (share_prefixes && cached_n == *n) {
+    // Steps whose coordinates match the previous point's bit for bit repeat
+    // its arithmetic: continue from the state after the last of them.
+    while (start <= *n && same_bits(w[start - 1], prefix_w[start - 1])) start++;
+    if (start > 1) {
+      di = prefix_d[start - 2];
+      ei = prefix_e[start - 2];
+      prod = prefix_prod[start - 2];
+    }
+  }
+  int ij = 1 + (start - 1) * (start + 2) / 2;  // the diagonal of row start
+  for (int i = start; i <= *n; i++) {
+    ++steps;
     double p = di + w[i - 1] * (ei - di);
     y[i - 1] = phinv_(&p);
     double sum = 0.0;
@@ -137,12 +356,20 @@ double mvnfnc_(int *n, double *w) {
       ei = infi[i] == 1 ? 1.0 : (bi >= 0.0 ? 1.0 : 0.0);
     }
     prod *= ei - di;
+    if (share_prefixes) {
+      prefix_w[i - 1] = w[i - 1];
+      prefix_d[i - 1] = di;
+      prefix_e[i - 1] = ei;
+      prefix_prod[i - 1] = prod;
+    }
   }
+  if (share_prefixes) cached_n = *n;
   return prod;
 }
 
 double mvnnit_(int *n, double *correl, double *lower, double *upper, int *infin, int *infis_,
                double *d, double *e_) {
+  cached_n = 0;  // y, the limits and the factor change
   ncvsrt_(n, lower, upper, correl, infin, y, infis_, a, b, infi, cov, d, e_);
   d1 = *d;
   e1 = *e_;

@@ -11,6 +11,22 @@
 double mymvn(int maxpts, double abseps, int n, double *lower, double *upper, int *infin,
              double *mu, double **Sigma, double *error, int *inform);
 
+// Work saved without changing a result. resume: an integration of the same
+// problem (the same inputs byte for byte) with another budget or tolerance
+// takes the engine calls it shares with a recorded one from the record and
+// continues the engine from the state kept there. share: the integrand
+// continues from the conditioning steps the previous point shares with it
+// (the engine evaluates each rule's points in lexicographic order for this).
+// Both are on by default; either way every value, error and inform is the
+// same bits. Changing them drops the records.
+void sadmvn_options(bool resume, bool share);
+
+// Drops the records of the last problem (their memory).
+void sadmvn_forget();
+
+// Integrand evaluations and conditioning steps computed since the start.
+void sadmvn_counts(long long *evaluated, long long *conditioned);
+
 // The layers below mymvn, every argument by address, arrays 0-based of n
 // elements in variable order. Working state is module-level: one
 // integration at a time, not re-entrant.

@@ -494,3 +494,50 @@ double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double t
   free_ivector(in, 0, N_SNP - 1);
   return count;
 }
+
+void burdenMAC_many(int MODEL, int n, int N_SNP, double **x0, const double *maf, int K,
+                    const double *thresh, double *count) {
+  // Only genotypes > 0.1 count under any model (a carrier's are >= 1): one
+  // pass collects them per subject in variant order.
+  std::vector<int> start((size_t)n + 1, 0), col;
+  std::vector<double> val;
+  for (int i = 0; i < n; i++) {
+    const double *xi = x0[i];
+    for (int j = 0; j < N_SNP; j++)
+      if (xi[j] > 0.1) {
+        col.push_back(j);
+        val.push_back(xi[j]);
+      }
+    start[(size_t)i + 1] = (int)col.size();
+  }
+  burdenMAC_entries(MODEL, n, start.data(), col.data(), val.data(), maf, K, thresh, count);
+}
+
+void burdenMAC_entries(int MODEL, int n, const int *start, const int *col, const double *val,
+                       const double *maf, int K, const double *thresh, double *count) {
+  // Every threshold's sums run over the genotypes > 0.1 in the same order as
+  // over the whole rows (the genotypes left out would add +0.0, which leaves
+  // a sum unchanged).
+  for (int k = 0; k < K; k++) count[k] = 0.0;
+  for (int i = 0; i < n; i++) {
+    const int e0 = start[i], e1 = start[i + 1];
+    if (e0 == e1) continue;
+    for (int k = 0; k < K; k++) {
+      const double t = thresh[k];
+      if (MODEL == 1 || MODEL == 2) {
+        bool carrier = false;
+        for (int e = e0; e < e1 && !carrier; e++)
+          carrier = val[e] >= 1 && maf[col[e]] <= t;
+        if (carrier) count[k] += 1.0;
+      } else if (MODEL == 3) {
+        double alleles = 0.0;
+        for (int e = e0; e < e1; e++)
+          if (val[e] > 0.1 && maf[col[e]] <= t) alleles += val[e];
+        if (alleles >= 2) count[k] += 1.0;
+      } else {
+        for (int e = e0; e < e1; e++)
+          if (val[e] > 0.1 && maf[col[e]] <= t) count[k] += val[e];
+      }
+    }
+  }
+}

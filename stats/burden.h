@@ -47,4 +47,15 @@ double getS_REC_impute(double type, int n_miss, double *q);
 // values > 0.1.
 double burdenMAC(int MODEL, int n, int N_SNP, double **x0, double *maf, double thresh);
 
+// burdenMAC for each of thresh[0..K-1] into count[0..K-1], from one pass
+// over the genotypes (the same sums in the same order, so the same values).
+void burdenMAC_many(int MODEL, int n, int N_SNP, double **x0, const double *maf, int K,
+                    const double *thresh, double *count);
+
+// The same from the genotypes of each subject listed in variant order
+// (subject i: variants col[e], values val[e] for start[i] <= e < start[i+1]),
+// at least every genotype > 0.1 among them.
+void burdenMAC_entries(int MODEL, int n, const int *start, const int *col, const double *val,
+                       const double *maf, int K, const double *thresh, double *count);
+
 #endif

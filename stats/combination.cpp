@@ -206,6 +206,9 @@ double mvn_pvalue(int N_WT, double wstat_max, double **Sigma, int *inform) {
       if (!mvn_stage(N_WT, 1e-8, maxpts, lower, upper, infin, mu, Sigma, &p)) *inform = 3;
     }
   }
+  // The stages above share their integration's records (the same problem
+  // with other budgets and accuracies); nothing later needs them.
+  sadmvn_forget();
   free_ivector(infin, 0, N_WT);
   free_dvector(mu, 0, N_WT);
   free_dvector(upper, 0, N_WT);

@@ -25,7 +25,9 @@ void ZEPH_metaPval_v2(int method, int n_thresh, double *U, double **V, double *w
 // 5000 N_WT^3 points and, while the accuracy is missed, twice and four times
 // that (never above 10^9). A stage that misses its accuracy ends the
 // computation with *inform = 1, 2 or 3 and its last estimate; *inform is
-// not written otherwise.
+// not written otherwise. A later attempt or stage continues from the engine
+// calls it shares with an earlier one (see sadmvn_options): the same bits
+// as integrating each attempt from the start.
 double mvn_pvalue(int N_WT, double wstat_max, double **Sigma, int *inform);
 
 // SKAT statistic T = sum_i weight_i S_i^2 of m >= 1 scores S[0..m-1] with

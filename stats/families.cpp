@@ -1,6 +1,9 @@
 #include "stats/families.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "numeric/arrays.h"
 #include "numeric/linalg.h"
@@ -26,15 +29,104 @@ struct NullWeighting {
   bool binary() const { return v != nullptr; }
 };
 
+bool all_finite(const double *x, int n) {
+  for (int i = 0; i < n; i++)
+    if (!std::isfinite(x[i])) return false;
+  return true;
+}
+
+bool all_finite(double **x, int rows, int cols) {
+  for (int r = 0; r < rows; r++)
+    if (!all_finite(x[r], cols)) return false;
+  return true;
+}
+
+// The covariates z[0..N-1][0..p-1] of the last call: whether they are all
+// finite, and Z'Z, the block of the collinearity check's X'X that is the
+// same for every score (block[a*p + b] = sum_i z_ia z_ib in subject order).
+// A call with the same values (compared bit for bit, so another or a changed
+// design is never taken for them) reuses both.
+struct Covariates {
+  int N = -1, p = -1;
+  std::vector<uint64_t> bits;
+  bool finite = false;
+  std::vector<double> block;
+};
+
+const Covariates &covariates(int N, int p, double **z) {
+  static Covariates c;
+  bool same = c.N == N && c.p == p;
+  for (int i = 0; i < N && same; i++)
+    for (int d = 0; d < p; d++) {
+      uint64_t u;
+      std::memcpy(&u, &z[i][d], sizeof u);
+      if (u != c.bits[static_cast<size_t>(i) * p + d]) {
+        same = false;
+        break;
+      }
+    }
+  if (same) return c;
+  c.N = N;
+  c.p = p;
+  c.bits.resize(static_cast<size_t>(N) * p);
+  for (int i = 0; i < N; i++)
+    std::memcpy(c.bits.data() + static_cast<size_t>(i) * p, z[i], sizeof(double) * p);
+  c.finite = all_finite(z, N, p);
+  c.block.assign(static_cast<size_t>(p) * p, 0.0);
+  for (int i = 0; i < N; i++)
+    for (int a = 0; a < p; a++)
+      for (int b = 0; b < p; b++) c.block[static_cast<size_t>(a) * p + b] += z[i][a] * z[i][b];
+  return c;
+}
+
+// checkWarning_Quorvex of score (its non-zero subjects nz) with the fixed
+// block of finite covariates: X'X assembled from the block and the score's
+// sums over nz, entry by entry the values of the full pass.
+void check_score(int n, int p, const double *score, const std::vector<int> &nz, double **z,
+                 const std::vector<double> &block, int *singular_score,
+                 int *singular_covariates) {
+  *singular_score = 0;
+  *singular_covariates = 0;
+  bool constant = true;
+  for (int i = 0; i < n; i++)
+    if (!(score[i] == score[0])) {
+      constant = false;
+      break;
+    }
+  const int np = p + 1;
+  double **XX = dmatrix(1, np, 1, np);
+  for (int a = 1; a <= np; a++)
+    for (int b = 1; b <= np; b++)
+      XX[a][b] = a >= 2 && b >= 2 ? block[static_cast<size_t>(a - 2) * p + (b - 2)] : 0.0;
+  for (int i : nz) {
+    const double s = score[i];
+    XX[1][1] += s * s;
+    for (int d = 0; d < p; d++) {
+      XX[1][d + 2] += s * z[i][d];
+      XX[d + 2][1] += z[i][d] * s;
+    }
+  }
+  if (constant) *singular_score = 1;
+  if (std::fabs(Determinant(XX, np)) < kSingularDet) *singular_covariates = 1;
+  free_dmatrix(XX, 1, np, 1, np);
+}
+
 // Null flags from the counts and the validity check: a score is null when its
 // count is below MAC_LB or it is constant or collinear with the covariates.
-// Returns the number of valid scores.
+// Returns the number of valid scores. nz: the non-zero subjects of the rows
+// when the covariates and the rows are all finite (the check then takes the
+// fixed covariate block Z'Z, *block), else empty.
 int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int MAC_LB,
-                double *U, int *null_flag) {
+                double *U, int *null_flag, const std::vector<std::vector<int>> &nz,
+                const std::vector<double> *block) {
   int valid = 0;
   for (int l = 0; l < K; l++) {
     int singular_score = 0, singular_covariates = 0;
-    checkWarning_Quorvex(N, p, S[l], z, &singular_score, &singular_covariates);
+    if (nz.empty())
+      checkWarning_Quorvex(N, p, S[l], z, &singular_score, &singular_covariates);
+    else
+      check_score(N, p, S[l], nz[static_cast<size_t>(l)], z, *block, &singular_score,
+                  &singular_covariates);
     if (mac[l] < MAC_LB || singular_score == 1 || singular_covariates == 1) {
       null_flag[l] = 1;
       U[l] = 0.0;
@@ -55,21 +147,31 @@ int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int
 // each row is completed. Returns the final number of valid scores.
 int score_and_covariance(int N, int p, int K, double **S, double **z, const double *centerY,
                          const NullWeighting &w, double **Iz, int valid, int *null_flag, double *U,
-                         double **cov) {
+                         double **cov, const std::vector<std::vector<int>> &nz) {
   for (int l = 0; l < K; l++)
     for (int m = 0; m < K; m++) cov[l][m] = 0.0;
   if (valid == 0) return 0;
 
   const bool binary = w.binary();
+  // Sums over the non-zero subjects of each row when every other factor is
+  // finite (see RowSupport).
+  const bool sparse = !nz.empty() && all_finite(centerY, N) && (!binary || all_finite(w.v, N));
   // a[l] = sum_i w_i S_l[i] z_i; r[l] = a[l]' Iz.
   double **a = dmatrix(0, K - 1, 0, p - 1);
   double **r = dmatrix(0, K - 1, 0, p - 1);
   for (int l = 0; l < K; l++) {
     if (null_flag[l] != 0) continue;
     for (int d = 0; d < p; d++) a[l][d] = 0.0;
-    for (int i = 0; i < N; i++) {
-      double wi = binary ? w.v[i] * S[l][i] : S[l][i];
-      for (int d = 0; d < p; d++) a[l][d] += wi * z[i][d];
+    if (sparse) {
+      for (int i : nz[static_cast<size_t>(l)]) {
+        double wi = binary ? w.v[i] * S[l][i] : S[l][i];
+        for (int d = 0; d < p; d++) a[l][d] += wi * z[i][d];
+      }
+    } else {
+      for (int i = 0; i < N; i++) {
+        double wi = binary ? w.v[i] * S[l][i] : S[l][i];
+        for (int d = 0; d < p; d++) a[l][d] += wi * z[i][d];
+      }
     }
     for (int d = 0; d < p; d++) {
       double sum = 0.0;
@@ -83,7 +185,10 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   for (int l = 0; l < K; l++) {
     if (null_flag[l] != 0) continue;
     double u = 0.0;
-    for (int i = 0; i < N; i++) u += centerY[i] * S[l][i];
+    if (sparse)
+      for (int i : nz[static_cast<size_t>(l)]) u += centerY[i] * S[l][i];
+    else
+      for (int i = 0; i < N; i++) u += centerY[i] * S[l][i];
     U[l] = binary ? u : u / w.SigmaSQ;
 
     for (int m = 0; m < K; m++) {
@@ -94,7 +199,11 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
         continue;
       }
       double g = 0.0;
-      if (binary)
+      if (sparse && binary)
+        for (int i : nz[static_cast<size_t>(l)]) g += w.v[i] * S[l][i] * S[m][i];
+      else if (sparse)
+        for (int i : nz[static_cast<size_t>(l)]) g += S[l][i] * S[m][i];
+      else if (binary)
         for (int i = 0; i < N; i++) g += w.v[i] * S[l][i] * S[m][i];
       else
         for (int i = 0; i < N; i++) g += S[l][i] * S[m][i];
@@ -118,27 +227,73 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   return valid;
 }
 
-// VT burden of subject i over the variants marked in `in` (one row of the
-// inclusion table); q_miss is scratch for N_SNP values.
-double vt_score(int MODEL, int N_SNP, const double *x0i, const int *in, const double *q,
-                double *q_miss) {
+// The subjects of each score row whose value is not zero, in subject order,
+// noted by the builder as it fills the rows (subjects in increasing order),
+// or none (the full passes) when a covariate or a score value is not
+// finite. A sum over the subjects of products with a zero score value only
+// adds zeros (+0.0 or -0.0) when the other factors are finite, and adding a
+// zero leaves a sum that starts at +0.0 unchanged (it is never -0.0), so
+// such a sum over these subjects alone has the same value.
+struct RowSupport {
+  std::vector<std::vector<int>> nz;
+  bool finite = true;
+  explicit RowSupport(int K) : nz(static_cast<size_t>(K)) {}
+  void note(int l, int i, double value) {
+    if (value == 0.0) return;
+    if (!std::isfinite(value)) finite = false;
+    nz[static_cast<size_t>(l)].push_back(i);
+  }
+  // The rows' subjects, or none; *block receives Z'Z of the covariates.
+  std::vector<std::vector<int>> take(int N, int p, double **z, const std::vector<double> **block) {
+    const Covariates &c = covariates(N, p, z);
+    *block = &c.block;
+    if (!finite || !c.finite) return {};
+    return std::move(nz);
+  }
+};
+
+// The genotypes of each subject that are not zero (missing ones included),
+// in variant order: subject i's are col/val[start[i] .. start[i+1]-1].
+struct GenotypeEntries {
+  std::vector<int> start, col;
+  std::vector<double> val;
+  GenotypeEntries(int N, int N_SNP, double **x0) : start(static_cast<size_t>(N) + 1, 0) {
+    for (int i = 0; i < N; i++) {
+      for (int j = 0; j < N_SNP; j++)
+        if (x0[i][j] != 0.0) {
+          col.push_back(j);
+          val.push_back(x0[i][j]);
+        }
+      start[static_cast<size_t>(i) + 1] = static_cast<int>(col.size());
+    }
+  }
+};
+
+// VT burden of one subject from its non-zero genotypes (variant col[e],
+// value val[e] for e in e0..e1-1, in variant order) over the variants
+// marked in `in` (one row of the inclusion table); a zero genotype changes
+// none of the burdens. q_miss is scratch for N_SNP values.
+double vt_score(int MODEL, int e0, int e1, const int *col, const double *val, const int *in,
+                const double *q, double *q_miss) {
   if (MODEL == 2) {
     double P = 1.0;
-    for (int j = 0; j < N_SNP; j++) {
+    for (int e = e0; e < e1; e++) {
+      const int j = col[e];
       if (!in[j]) continue;
-      if (x0i[j] > kAllele) return 1.0;
-      if (x0i[j] < kMissing) P *= q[j] * q[j];
+      if (val[e] > kAllele) return 1.0;
+      if (val[e] < kMissing) P *= q[j] * q[j];
     }
     return 1.0 - P > 0 ? 1.0 - P : 0.0;
   }
   if (MODEL == 3) {
     double s = 0.0;
     int c = 0;
-    for (int j = 0; j < N_SNP; j++) {
+    for (int e = e0; e < e1; e++) {
+      const int j = col[e];
       if (!in[j]) continue;
-      if (x0i[j] > kAllele)
-        s += x0i[j];
-      else if (x0i[j] < kMissing)
+      if (val[e] > kAllele)
+        s += val[e];
+      else if (val[e] < kMissing)
         q_miss[c++] = q[j];
     }
     if (s >= 2) return 1.0;
@@ -146,9 +301,10 @@ double vt_score(int MODEL, int N_SNP, const double *x0i, const int *in, const do
     return 0.0;
   }
   double sum = 0.0;
-  for (int j = 0; j < N_SNP; j++) {
+  for (int e = e0; e < e1; e++) {
+    const int j = col[e];
     if (!in[j]) continue;
-    sum += x0i[j] < kMissing ? 2.0 * (1.0 - q[j]) : x0i[j];
+    sum += val[e] < kMissing ? 2.0 * (1.0 - q[j]) : val[e];
   }
   return sum;
 }
@@ -166,16 +322,32 @@ void vt_family(int MODEL, int N, int p, int N_SNP, double **x0, double **z, doub
   for (int l = 0; l < N_UNIQ; l++)
     for (int j = 0; j < N_SNP; j++) in[l * N_SNP + j] = maf[j] <= thresh[l] ? 1 : 0;
   double *q_miss = dvector(0, N_SNP - 1);
-  for (int l = 0; l < N_UNIQ; l++) {
-    for (int i = 0; i < N; i++)
-      S_var[l][i] = vt_score(MODEL, N_SNP, x0[i], &in[l * N_SNP], q, q_miss);
-    mac_thresh[l] = static_cast<int>(burdenMAC(MODEL, N, N_SNP, x0, maf, thresh[l]));
+  const GenotypeEntries g(N, N_SNP, x0);
+  // A subject without a non-zero genotype has the burden +0.0 under every
+  // model and threshold.
+  for (int l = 0; l < N_UNIQ; l++)
+    for (int i = 0; i < N; i++) S_var[l][i] = 0.0;
+  RowSupport support(N_UNIQ);
+  for (int i = 0; i < N; i++) {
+    const int e0 = g.start[static_cast<size_t>(i)], e1 = g.start[static_cast<size_t>(i) + 1];
+    if (e0 == e1) continue;
+    for (int l = 0; l < N_UNIQ; l++) {
+      S_var[l][i] = vt_score(MODEL, e0, e1, g.col.data(), g.val.data(), &in[l * N_SNP], q, q_miss);
+      support.note(l, i, S_var[l][i]);
+    }
   }
+  std::vector<double> mac(static_cast<size_t>(N_UNIQ));
+  burdenMAC_entries(MODEL, N, g.start.data(), g.col.data(), g.val.data(), maf, N_UNIQ, thresh,
+                    mac.data());
+  for (int l = 0; l < N_UNIQ; l++) mac_thresh[l] = static_cast<int>(mac[static_cast<size_t>(l)]);
   free_dvector(q_miss, 0, N_SNP - 1);
   free_ivector(in, 0, N_UNIQ * N_SNP - 1);
 
-  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh);
-  *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U, cov);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
+  *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U,
+                               cov, nz);
 }
 
 void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
@@ -187,24 +359,43 @@ void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *cent
     return;
   }
   double **S_weight = dmatrix(0, n_weight - 1, 0, N - 1);
+  const GenotypeEntries g(N, N_SNP, x0);
+  RowSupport support(n_weight);
   for (int k = 0; k < n_weight; k++) {
+    // A zero genotype adds wt * 0, a zero, unless the weight is not finite.
+    const bool sparse = all_finite(wt[k], N_SNP);
     int mac = 0;
     for (int i = 0; i < N; i++) {
       double s = 0.0;
       bool carrier = false;
-      for (int j = 0; j < N_SNP; j++) {
-        double g = x0[i][j] < kMissing ? 2.0 * (1.0 - q[j]) : x0[i][j];
-        s += wt[k][j] * g;
-        if (wt[k][j] > 0 && x0[i][j] > kCarrier) carrier = true;
+      if (sparse) {
+        for (int e = g.start[static_cast<size_t>(i)]; e < g.start[static_cast<size_t>(i) + 1];
+             e++) {
+          const int j = g.col[static_cast<size_t>(e)];
+          const double x = g.val[static_cast<size_t>(e)];
+          double gij = x < kMissing ? 2.0 * (1.0 - q[j]) : x;
+          s += wt[k][j] * gij;
+          if (wt[k][j] > 0 && x > kCarrier) carrier = true;
+        }
+      } else {
+        for (int j = 0; j < N_SNP; j++) {
+          double gij = x0[i][j] < kMissing ? 2.0 * (1.0 - q[j]) : x0[i][j];
+          s += wt[k][j] * gij;
+          if (wt[k][j] > 0 && x0[i][j] > kCarrier) carrier = true;
+        }
       }
       S_weight[k][i] = s;
+      support.note(k, i, s);
       if (carrier) mac++;
     }
     mac_weight[k] = mac;
   }
-  int valid = flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight);
-  *N_MULTI =
-      score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight, U, cov);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid =
+      flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, nz, block);
+  *N_MULTI = score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight,
+                                  U, cov, nz);
   free_dmatrix(S_weight, 0, n_weight - 1, 0, N - 1);
 }
 
@@ -218,13 +409,17 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
   // The columns of x, one contiguous row per score.
   double **S = dmatrix(0, N_SNP - 1, 0, N - 1);
   for (int j = 0; j < N_SNP; j++) mac_thresh[j] = 0;
+  RowSupport support(N_SNP);
   for (int i = 0; i < N; i++)
     for (int j = 0; j < N_SNP; j++) {
       S[j][i] = x[i][j];
+      support.note(j, i, x[i][j]);
       if (x[i][j] >= 1) mac_thresh[j]++;
     }
-  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh);
-  *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov);
+  const std::vector<double> *block = nullptr;
+  const auto nz = support.take(N, p, z, &block);
+  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
+  *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov, nz);
   free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
 }
 

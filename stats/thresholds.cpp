@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "numeric/arrays.h"
 #include "stats/burden.h"
@@ -18,9 +19,6 @@ constexpr int kMaxThresholds = 20;
 void getThresh(int MODEL, int n, int N_SNP, double **x0, double *maf, int MAC_LB, int *n_thresh,
                double *thresh) {
   *n_thresh = 0;
-  // The whole gene (every variant, maf <= 1) must reach the bound.
-  if (burdenMAC(MODEL, n, N_SNP, x0, maf, 1.0) < static_cast<double>(MAC_LB)) return;
-
   // flag: 0 not visited, 1 first variant of a frequency value that stays a
   // candidate, -1 a later variant with the same value or a dropped candidate.
   int *flag = ivector(0, N_SNP - 1);
@@ -31,10 +29,22 @@ void getThresh(int MODEL, int n, int N_SNP, double **x0, double *maf, int MAC_LB
     for (int k = j + 1; k < N_SNP; k++)
       if (maf[k] == maf[j]) flag[k] = -1;
   }
+  // Counts of the whole gene (every variant, maf <= 1), which must reach the
+  // bound, and of every candidate, from one pass over the genotypes.
+  std::vector<double> limit(1, 1.0), mac;
+  for (int j = 0; j < N_SNP; j++)
+    if (flag[j] == 1) limit.push_back(maf[j]);
+  mac.resize(limit.size());
+  burdenMAC_many(MODEL, n, N_SNP, x0, maf, static_cast<int>(limit.size()), limit.data(),
+                 mac.data());
+  if (mac[0] < static_cast<double>(MAC_LB)) {
+    free_ivector(flag, 0, N_SNP - 1);
+    return;
+  }
   int N_UNIQ = 0;
-  for (int j = 0; j < N_SNP; j++) {
+  for (int j = 0, c = 1; j < N_SNP; j++) {
     if (flag[j] != 1) continue;
-    if (burdenMAC(MODEL, n, N_SNP, x0, maf, maf[j]) < static_cast<double>(MAC_LB))
+    if (mac[static_cast<size_t>(c++)] < static_cast<double>(MAC_LB))
       flag[j] = -1;
     else
       N_UNIQ++;
