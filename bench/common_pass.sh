@@ -125,9 +125,9 @@ for trait_arg in binary quantitative; do
     added=$(awk -v a="$r_secs" -v b="$c_best" 'BEGIN { printf "%.3f", a - b }')
     echo "-com -resample $r_secs s: adds $added s to -com (making the resamples $make_s s," \
       "evaluating $eval_s s over $entries subject x variant x resample);" \
-      "$(awk -v e="$eval_s" -v x="$entries" 'BEGIN { printf "%.3f", x > 0 ? e * 1e9 / x : 0 }') ns" \
+      "$(awk -v e="$eval_s" -v x="$entries" 'BEGIN { printf "%.3f", (x > 0 ? e * 1e9 / x : 0) }') ns" \
       "per subject per variant per resample evaluating," \
-      "$(awk -v e="$added" -v x="$entries" 'BEGIN { printf "%.3f", x > 0 ? e * 1e9 / x : 0 }') ns all included"
+      "$(awk -v e="$added" -v x="$entries" 'BEGIN { printf "%.3f", (x > 0 ? e * 1e9 / x : 0) }') ns all included"
     report+=("$trait: -com -resample $r_secs s, adds $added s (making $make_s s, evaluating $eval_s s)")
   fi
 done
