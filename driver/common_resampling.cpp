@@ -136,8 +136,13 @@ void prepare_common_resampling(const ResampleScheme &scheme, RunArrays &run,
   g.has_row = true;
   g.com_U = variant.U;
   g.com_V = variant.V;
-  g.resampled = resampled;
-  if (!resampled) return;
+  // A variant without a finite observed statistic gets no resampling
+  // p-value (none of its resamples could count).
+  g.resampled = resampled && std::isfinite(observed);
+  if (!g.resampled) {
+    run.pvalue_perm_com[variant.k] = 99;
+    return;
+  }
   const int N = scheme.N;
   g.n_fix = 1;
   g.part[0] = true;

@@ -23,8 +23,9 @@
 
 // The pool item of a variant that passed its asymptotic test (resampled:
 // its slot pvalue_perm_com[k] in play, observed the statistic its resamples
-// are compared with) or not (slot 99, no resampling): identifier, U and V
-// for its row, and the coded column.
+// are compared with) or not, or whose observed statistic is not finite
+// (slot 99, no resampling): identifier, U and V for its row, and the coded
+// column.
 void prepare_common_resampling(const ResampleScheme &scheme, RunArrays &run,
                                const CommonVariant &variant, bool resampled, double observed,
                                PooledGene &g);

@@ -176,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, VariantLanes, ::testing::ValuesIn(kLaneCases),
                          });
 
 // The hits of a block are those of the one-resample statistics under the
-// hit rule, and a variant that is not resampled keeps its slot at 99.
+// hit rule; a variant that is not resampled (no asymptotic p-value, or no
+// finite observed statistic) has 99 in its slot.
 TEST(VariantLanes, HitsOfABlockAndTheUnresampledVariant) {
   BlockRun r(true, 3);
   const std::vector<std::vector<double>> cols = columns(r.N);
@@ -213,6 +214,13 @@ TEST(VariantLanes, HitsOfABlockAndTheUnresampledVariant) {
   EXPECT_FALSE(na.resampled);
   EXPECT_TRUE(na.has_row);
   EXPECT_EQ(r.slots[4], 99);
+  // Tested, but without a finite observed statistic: not resampled either.
+  PooledGene nan_obs;
+  var.k = 5;
+  r.slots[5] = 0.5;
+  prepare_common_resampling(r.scheme, r.run, var, true, NAN, nan_obs);
+  EXPECT_FALSE(nan_obs.resampled);
+  EXPECT_EQ(r.slots[5], 99);
 }
 
 }  // namespace
