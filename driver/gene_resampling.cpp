@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "driver/burden_tests.h"
+#include "driver/common_pass.h"
+#include "driver/common_resampling.h"
 #include "driver/gene_results.h"
 #include "stats/erec.h"
 #include "stats/score.h"
@@ -473,6 +475,15 @@ void write_text(GenePool &p, const std::string &out, const std::string &msg) {
 
 void write_row(GenePool &p, PooledGene &g) {
   RunArrays &run = *p.run;
+  if (g.variant) {
+    CommonVariant v;
+    v.k = g.k;
+    v.snpID = g.geneID.c_str();
+    v.U = g.com_U;
+    v.V = g.com_V;
+    append_common_row(*p.settings, run, v);
+    return;
+  }
   for (int t = 0; t < run.N_FIX; t++) {
     run.mac_fix[t] = g.mac_fix[t];
     run.pvalue_U[t] = g.U[t];
@@ -502,10 +513,16 @@ void flush_until(GenePool &p, PooledGene *stop) {
 
 void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
   char buf[1400];
-  snprintf(buf, sizeof buf,
-           "GENE %s Warning: The resampling p-value of %s test<1e-4 after 1 million resamples, "
-           "so the p-value may not be accurate.\n",
-           g.geneID.c_str(), test_name);
+  if (g.variant)
+    snprintf(buf, sizeof buf,
+             "SNP %s Warning: The resampling p-value <1e-4 after 1 million resamples, so the "
+             "p-value may not be accurate.\n",
+             g.geneID.c_str());
+  else
+    snprintf(buf, sizeof buf,
+             "GENE %s Warning: The resampling p-value of %s test<1e-4 after 1 million "
+             "resamples, so the p-value may not be accurate.\n",
+             g.geneID.c_str(), test_name);
   if (g.live) {
     report_warning(*p.log, "%s", buf);
   } else {
@@ -609,6 +626,10 @@ void run_pool(GenePool &p) {
         g->finished = true;
     }
     if (play.empty()) break;
+    // Variants (one dense column each) are evaluated together in lanes.
+    std::vector<PooledGene *> variants;
+    for (PooledGene *g : play)
+      if (g->variant && g->test[0].in_play) variants.push_back(g);
     flush_until(p, play[0]);
     const long first = stage_first(stage), end = stage_end(stage, scheme);
     long refit_warnings = 0;
@@ -627,8 +648,10 @@ void run_pool(GenePool &p) {
         if (block[b]->refit_warned) refit_warnings++;
       }
       auto t1 = std::chrono::steady_clock::now();
+      if (!variants.empty())
+        variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, p.work);
       for (PooledGene *g : play)
-        for (int t = 0; t < kTests; t++) {
+        for (int t = 0; t < kTests && !g->variant; t++) {
           ResampleTest &test = g->test[t];
           if (!test.in_play) continue;
           for (int b = 0; b < nb; b++)

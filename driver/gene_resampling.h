@@ -83,6 +83,13 @@ struct PooledGene {
   double U[3] = {0, 0, 0}, V[3] = {0, 0, 0};
   std::string out, msg;  // captured standard output and message-log text
   size_t counted = 0;    // bytes counted against the pool's bound
+  // The common-variant pass pools its variants the same way: a variant has
+  // one test (test[0], |Z| of its coded column, every subject's value in
+  // burden.val), its end-of-stage-3 warning names the variant ("SNP %s ..."), and its
+  // row (geneID holds the identifier, k the genotype row, com_U and com_V
+  // the asymptotic U and V) goes to the common-variant result file.
+  bool variant = false;
+  double com_U = 0, com_V = 0;
   size_t bytes() const;
 };
 
@@ -99,6 +106,9 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
 struct EvalWork {
   std::vector<double> SZ, row0, row1, w0, w1, Uacc, dtmp;
   long entries = 0;  // non-zero entries visited (report)
+  // The resamples of a block side by side, subject by subject (variants'
+  // dense columns evaluated in vector lanes, one lane per resample).
+  std::vector<double> lanes;
 };
 
 // Statistic of test `test` of gene g on resample r (|Z|, VT maximum, SKAT

@@ -152,6 +152,10 @@ void sparse_sums_any(int nnz, const int *idx, const double *val, int D, double *
 
 }  // namespace
 
+double score_quadratic_form(int D, const double *SZ, double **Iz) {
+  return quadratic_form(D, SZ, Iz);
+}
+
 double score_U_sparse(int nnz, const int *idx, const double *val, const double *centerY) {
   double U = 0.0;
   for (int e = 0; e < nnz; e++) U += val[e] * centerY[idx[e]];

@@ -20,6 +20,10 @@ double score_stat_quanTrait(int N, int D, double *y, double *S, double **z, doub
                             double SigmaSQ, double **Iz, double *SZ, double *U_output,
                             double *V_output);
 
+// SZ' Iz SZ as score_stat and score_stat_quanTrait subtract it: summed
+// column by column, sum over j of (sum over k of SZ[k] Iz[k][j]) SZ[j].
+double score_quadratic_form(int D, const double *SZ, double **Iz);
+
 // Sparse forms for resampling, where a score row is evaluated under many
 // null models. A row is given by its non-zero entries: subjects idx[0..nnz-1]
 // in ascending order with values val[]. Each sum runs over those subjects in
