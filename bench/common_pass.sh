@@ -17,6 +17,14 @@
 #
 #   bash bench/common_pass.sh [SUBJECTS [VARIANTS]]
 #
+# With RESAMPLE=1 it also times, once per trait,
+#   - quorvex -noRare -com 0.01 -resample 1 (every variant resampled, the
+#     pool's stage figures on standard error, QUORVEX_RESAMPLE_REPORT=1)
+# and reports the time it adds to the pass, its making of the resamples and
+# its evaluation, and the nanoseconds per subject per variant per resample
+# (evaluation alone, and the whole added time over the same count). POOL=n
+# sets QUORVEX_RESAMPLE_POOL (1: variant by variant).
+#
 # Defaults: 5000 subjects, 20000 variants. Environment as for
 # bench/loading.sh (REPEAT, BUILD_DIR, QUORVEX, FORCE); timings are taken
 # with the files in the page cache. Run it on a quiet machine, or with
@@ -95,6 +103,33 @@ for trait_arg in binary quantitative; do
     "loading $(mbps $((2 * size)) "$l_best") MB/s over its two passes"
   echo "plink2 / quorvex -com (whole runs): $ratio"
   report+=("$trait: quorvex -com $c_best s (loading $l_best s, pass $pass s), plink2 $p_best s, ratio $ratio")
+
+  if [ "${RESAMPLE:-0}" = 1 ]; then
+    echo "== -com -resample: $tag${POOL:+, pool $POOL} (one run)"
+    t0=$(now)
+    (cd "$out" && QUORVEX_RESAMPLE_POOL=${POOL:-} QUORVEX_RESAMPLE_REPORT=1 "$prog" -pfile "$data/pheno.txt" \
+      -gfile "$geno" -noRare -com 0.01 -resample 1 -ofileC com_resample.out \
+      >"$out/stdout_resample.txt" 2>"$out/stderr_resample.txt")
+    t1=$(now)
+    r_secs=$(secs "$t0" "$t1")
+    cat "$out/stderr_resample.txt"
+    # Stage lines: "... making M s, evaluating E s, X entries, ..." where an
+    # entry is one subject of one variant under one resample.
+    read -r make_s eval_s entries < <(awk '/ stage / {
+        for (i = 1; i <= NF; i++) {
+          if ($i == "making") m += $(i + 1)
+          if ($i == "evaluating") e += $(i + 1)
+          if ($i == "entries,") x += $(i - 1)
+        }
+      } END { printf "%.3f %.3f %.0f\n", m, e, x }' "$out/stderr_resample.txt")
+    added=$(awk -v a="$r_secs" -v b="$c_best" 'BEGIN { printf "%.3f", a - b }')
+    echo "-com -resample $r_secs s: adds $added s to -com (making the resamples $make_s s," \
+      "evaluating $eval_s s over $entries subject x variant x resample);" \
+      "$(awk -v e="$eval_s" -v x="$entries" 'BEGIN { printf "%.3f", (x > 0 ? e * 1e9 / x : 0) }') ns" \
+      "per subject per variant per resample evaluating," \
+      "$(awk -v e="$added" -v x="$entries" 'BEGIN { printf "%.3f", (x > 0 ? e * 1e9 / x : 0) }') ns all included"
+    report+=("$trait: -com -resample $r_secs s, adds $added s (making $make_s s, evaluating $eval_s s)")
+  fi
 done
 
 echo "== summary"

@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "driver/common_resampling.h"
 #include "driver/file_checks.h"
+#include "driver/gene_resampling.h"
 #include "driver/gene_setup.h"
 #include "driver/genotype_tokens.h"
 #include "driver/text_file.h"
@@ -42,38 +44,6 @@ inline double one_char_value(char c) {
 // "\t%.4E" for a p-value of at most 1, else "\tNA".
 int print_p(char *out, std::size_t cap, double p) {
   return p <= 1 ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
-}
-
-// ---------------------------------------------------------------------------
-// RESAMPLING HOOK. With "-resample" a tested variant (asymptotic p-value at
-// most 1) gets its resampling p-value here, through the run's adaptive
-// resampling scheme shared with the gene pass: generators reset to their
-// fixed seeds, resample s made as for the genes (refits from the run-wide
-// cache gammaPool, filled here for the gene pass too), hit when the
-// resample's |Z| of variant.S >= observed - 1e-10, the stages and their
-// p-values, and the warning "SNP %s Warning: The resampling p-value <1e-4
-// after 1 million resamples, so the p-value may not be accurate.\n" after
-// stage 3 without mmore. The statistic of resample s is
-//   binary:       |score_stat(N, p, permY, variant.S, z, centerY_perm, v_perm, Iz_perm, SZ[0], ..)|
-//   quantitative: |score_stat_quanTrait(N, p, permY, variant.S, z, centerY_perm, SigmaSQ_perm, Iz, SZ[0], ..)|
-// and observed is common_observed_statistic(). The scheme's state (cache
-// flags cleared) must exist before this pass starts, so that the refits made
-// here serve the gene pass. The column is dense and stays untouched only
-// until the next row is read: a pooled evaluation copies it, with U and V of
-// the variant, into its pool, writes pvalue_perm_com[k] when the variant
-// leaves the pool and then appends the rows (append_common_row) in
-// genotype-file order. Until the scheme is merged the slot keeps 99 and the
-// column prints "NA".
-// ---------------------------------------------------------------------------
-void resample_common_variant(const Settings &settings, const LoadedData &data,
-                             const NullModel &null_model, RunArrays &run,
-                             const CommonVariant &variant, double observed, MessageLog &log) {
-  (void)settings;
-  (void)data;
-  (void)null_model;
-  (void)observed;
-  (void)log;
-  run.pvalue_perm_com[variant.k] = 99;
 }
 
 }  // namespace
@@ -242,12 +212,24 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   LineReader reader(f);
   CommonVariant variant;
   variant.S = run.S[0];
+  // With resampling a tested variant waits in the pool of the scheme shared
+  // with the gene pass (its refit cache filled here serves the genes); the
+  // pool writes the rows in genotype-file order.
+  const bool resampling = settings.PERM_FLAG != 0;
+  ResampleScheme scheme;
+  Resample resample;
+  GenePool pool;
+  if (resampling) {
+    init_resample_scheme(settings, data, null_model, run, scheme, resample);
+    init_gene_pool(settings, run, log, scheme, resample, pool);
+  }
   for (long k = 0; k < geno.geno_NROW; k++) {
     const char *b = nullptr, *e = nullptr;
     long offset = 0;
     const bool got = reader.next(&b, &e, &offset);
     // Every row is read; only a qualifying one is parsed and tested.
     if (!common_variant_qualifies(settings, geno, k)) continue;
+    if (resampling) pool_begin_gene(pool);
     const GenotypeCoding coding = common_coding(settings, geno.geno_maf[k]);
     const long values = got ? read_coded_common_row(b, e, coding, N, variant.S) : 0;
     if (values != N) {
@@ -259,10 +241,20 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     variant.k = k;
     variant.snpID = geno.geno_snpID[k];
     variant.f = geno.geno_maf[k];
-    if (asymptotic_common_test(settings, data, null_model, run, variant, log) && settings.PERM_FLAG)
-      resample_common_variant(settings, data, null_model, run, variant,
-                              common_observed_statistic(data, null_model, run, variant), log);
-    append_common_row(settings, run, variant);
+    const bool tested = asymptotic_common_test(settings, data, null_model, run, variant, log);
+    if (!resampling) {
+      append_common_row(settings, run, variant);
+      continue;
+    }
+    std::unique_ptr<PooledGene> g(new PooledGene());
+    prepare_common_resampling(scheme, run, variant, tested,
+                              tested ? common_observed_statistic(data, null_model, run, variant) : 0,
+                              *g);
+    pool_end_gene(pool, std::move(g));
+  }
+  if (resampling) {
+    finish_gene_pool(pool);
+    free_resample_scheme(scheme, resample);
   }
   std::fclose(f);
 }

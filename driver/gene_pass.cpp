@@ -3,6 +3,7 @@
 #include "driver/burden_tests.h"
 #include "driver/common_pass.h"
 #include "driver/family_tests.h"
+#include "driver/gene_resampling.h"
 #include "driver/gene_results.h"
 #include "driver/gene_setup.h"
 #include "driver/score_logs.h"
@@ -21,20 +22,57 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   GeneUnderTest gene;
   FamilyRows rows;
   long map_index = 0;
+  if (!settings.PERM_FLAG) {
+    for (long k = 0; k < data.map.N_GENE; k++) {
+      gene.k = k;
+      if (select_gene_variants(settings, data, index, run, map_index, gene) == 0) continue;
+      read_gene_data(settings, data, weights, run, gene);
+      if (!burden_step(settings, data, run, gene, log)) {
+        release_gene(data, run, gene);
+        continue;
+      }
+      burden_tests(settings, data, null_model, run, gene, log);
+      family_tests(settings, data, null_model, run, gene, rows, log);
+      release_gene(data, run, gene);
+      release_family_rows(data, rows);
+      write_gene_row(settings, run, k, gene.geneID);
+    }
+    return;
+  }
+
+  // With resampling, a tested gene waits in the pool after its asymptotic
+  // tests; the pool's stages resample every waiting gene at once.
+  ResampleScheme scheme;
+  Resample resample;
+  init_resample_scheme(settings, data, null_model, run, scheme, resample);
+  GenePool pool;
+  init_gene_pool(settings, run, log, scheme, resample, pool);
   for (long k = 0; k < data.map.N_GENE; k++) {
     gene.k = k;
-    if (select_gene_variants(settings, data, index, run, map_index, gene) == 0) continue;
-    read_gene_data(settings, data, weights, run, gene);
-    if (!burden_step(settings, data, run, gene, log)) {
+    pool_begin_gene(pool);
+    std::unique_ptr<PooledGene> g(new PooledGene());
+    if (select_gene_variants(settings, data, index, run, map_index, gene) != 0) {
+      read_gene_data(settings, data, weights, run, gene);
+      if (burden_step(settings, data, run, gene, log)) {
+        burden_tests(settings, data, null_model, run, gene, log);
+        family_tests(settings, data, null_model, run, gene, rows, log);
+        g->has_row = true;
+        prepare_gene_resampling(settings, data, null_model, scheme, run, gene, rows, *g);
+        for (int t = 0; t < run.N_FIX; t++) {
+          g->mac_fix[t] = run.mac_fix[t];
+          g->U[t] = run.pvalue_U[t];
+          g->V[t] = run.pvalue_V[t];
+        }
+        release_family_rows(data, rows);
+      }
       release_gene(data, run, gene);
-      continue;
     }
-    burden_tests(settings, data, null_model, run, gene, log);
-    family_tests(settings, data, null_model, run, gene, rows, log);
-    release_gene(data, run, gene);
-    release_family_rows(data, rows);
-    write_gene_row(settings, run, k, gene.geneID);
+    g->k = k;
+    g->geneID = gene.geneID;
+    pool_end_gene(pool, std::move(g));
   }
+  finish_gene_pool(pool);
+  free_resample_scheme(scheme, resample);
 }
 
 int run_testing(const Settings &settings, const LoadedData &data) {

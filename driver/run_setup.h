@@ -55,6 +55,9 @@ struct RunArrays {
   double *buffer_weight = nullptr; // [0..100]; customized test only
   // Resampling.
   double **gammaPool = nullptr;  // [1000000][p], only when p > 1
+  // 1 once the refit cache rows of stage 1 (s < 1,000), stage 2 (s < 100,000)
+  // and stage 3 (s < 1,000,000) are filled; shared by both passes.
+  long STEP1_FLAG = 0, STEP2_FLAG = 0, STEP3_FLAG = 0;
   double **S_opp = nullptr;      // [2][N]
   double *permY = nullptr, *centerY_perm = nullptr, *v_perm = nullptr;  // [N]
   double **Iz_perm = nullptr;    // [p][p]

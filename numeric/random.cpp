@@ -31,6 +31,26 @@ double wichmann_hill_next(long *ix, long *iy, long *iz) {
   return r - std::floor(r);
 }
 
+namespace {
+
+long power_times(long a, unsigned long long k, long m, long x) {
+  long long result = 1 % m, base = a % m;
+  while (k > 0) {
+    if (k & 1) result = result * base % m;
+    base = base * base % m;
+    k >>= 1;
+  }
+  return (long)(result * x % m);
+}
+
+}  // namespace
+
+void wichmann_hill_skip(long *ix, long *iy, long *iz, unsigned long long k) {
+  *ix = power_times(171, k, 30269, *ix);
+  *iy = power_times(172, k, 30307, *iy);
+  *iz = power_times(170, k, 30323, *iz);
+}
+
 double runifC3() { return wichmann_hill_next(&gix, &giy, &giz); }
 
 namespace {

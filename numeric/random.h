@@ -15,6 +15,11 @@ void reset_runifC3();
 // generator and the permutation generator, which keeps its own seeds.
 double wichmann_hill_next(long *ix, long *iy, long *iz);
 
+// Advances the three seeds by k steps at once, as k calls of
+// wichmann_hill_next would: each component is multiplied by its multiplier
+// raised to the power k modulo its modulus (square-and-multiply).
+void wichmann_hill_skip(long *ix, long *iy, long *iz, unsigned long long k);
+
 // A uniform double in [0, 1); advances gix, giy, giz.
 double runifC3();
 

@@ -57,7 +57,8 @@ void logistic_moments(double eta, double *mu, double *v) {
 // that lowers the log-likelihood is halved up to 15 times; the fit stops
 // when the relative change of the log-likelihood falls below 1e-8, or after
 // 5000 steps with a warning.
-void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1) {
+bool logisticReg_fit(int N, int D, double *y, double **x, double *vbeta1) {
+  bool converged = true;
   double *vbeta2 = dvector(0, D - 1);
   double *vstep = dvector(0, D - 1);
   double *U = dvector(0, D - 1);
@@ -109,6 +110,7 @@ void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1) {
     if (std::fabs((loglik_vbeta2 - loglik_vbeta1) / loglik_vbeta2) < 1e-8) break;
     if (iter == 4999) {
       std::printf("\nLogisticReg Warning:MLE iteration NOT converge!\n");
+      converged = false;
       break;
     }
     loglik_vbeta1 = loglik_vbeta2;
@@ -119,6 +121,11 @@ void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1) {
   free_dvector(U, 0, D - 1);
   free_dmatrix(I, 0, D - 1, 0, D - 1);
   free_dmatrix(inv_I, 1, D, 1, D);
+  return converged;
+}
+
+void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1) {
+  logisticReg_fit(N, D, y, x, vbeta1);
 }
 
 // Least squares by the normal equations: (X'X)^-1 X'y.

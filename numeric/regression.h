@@ -9,6 +9,10 @@
 // are written into vbeta1[0..D-1].
 void logisticReg_v0(int N, int D, double *y, double **x, double *vbeta1);
 
+// The same fit; returns false when it stopped at the iteration limit (after
+// printing the non-convergence warning, as logisticReg_v0 does).
+bool logisticReg_fit(int N, int D, double *y, double **x, double *vbeta1);
+
 // Least-squares coefficients of y on x[0..N-1][0..P-1] by the normal
 // equations, written into vbeta[0..P-1].
 void linearMLE(int N, int P, double *y, double **x, double *vbeta);

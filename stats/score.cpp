@@ -102,3 +102,128 @@ double score_stat_quanTrait(int N, int D, double * /*y*/, double *S, double **z,
   *V_output = W / (SigmaSQ * SigmaSQ);
   return U / std::sqrt(W);
 }
+
+namespace {
+
+// The sums of score_sums over the listed subjects only (same terms, same
+// order). kWithU adds U = sum s centerY.
+template <int DD, bool kBinary, bool kWithU>
+void sparse_sums(int nnz, const int *idx, const double *val, int D, double *const *z,
+                 const double *centerY, const double *v, double *SZ, double *U_sum,
+                 double *V1_sum) {
+  const int DN = DD > 0 ? DD : D;
+  double acc[8];
+  double *a = DD > 0 ? acc : SZ;
+  for (int d = 0; d < DN; d++) a[d] = 0.0;
+  double U = 0.0, V1 = 0.0;
+  for (int e = 0; e < nnz; e++) {
+    const int i = idx[e];
+    const double s = val[e];
+    const double *zi = z[i];
+    if (kBinary) {
+      const double vs = v[i] * s;
+      for (int d = 0; d < DN; d++) a[d] += vs * zi[d];
+      if (kWithU) U += s * centerY[i];
+      V1 += s * s * v[i];
+    } else {
+      for (int d = 0; d < DN; d++) a[d] += s * zi[d];
+      if (kWithU) U += s * centerY[i];
+      V1 += s * s;
+    }
+  }
+  if (DD > 0)
+    for (int d = 0; d < DN; d++) SZ[d] = acc[d];
+  *U_sum = U;
+  *V1_sum = V1;
+}
+
+template <bool kBinary, bool kWithU>
+void sparse_sums_any(int nnz, const int *idx, const double *val, int D, double *const *z,
+                     const double *centerY, const double *v, double *SZ, double *U,
+                     double *V1) {
+  switch (D) {
+    case 1: sparse_sums<1, kBinary, kWithU>(nnz, idx, val, D, z, centerY, v, SZ, U, V1); break;
+    case 2: sparse_sums<2, kBinary, kWithU>(nnz, idx, val, D, z, centerY, v, SZ, U, V1); break;
+    case 3: sparse_sums<3, kBinary, kWithU>(nnz, idx, val, D, z, centerY, v, SZ, U, V1); break;
+    case 4: sparse_sums<4, kBinary, kWithU>(nnz, idx, val, D, z, centerY, v, SZ, U, V1); break;
+    default: sparse_sums<0, kBinary, kWithU>(nnz, idx, val, D, z, centerY, v, SZ, U, V1); break;
+  }
+}
+
+}  // namespace
+
+double score_quadratic_form(int D, const double *SZ, double **Iz) {
+  return quadratic_form(D, SZ, Iz);
+}
+
+double score_U_sparse(int nnz, const int *idx, const double *val, const double *centerY) {
+  double U = 0.0;
+  for (int e = 0; e < nnz; e++) U += val[e] * centerY[idx[e]];
+  return U;
+}
+
+double score_variance_sparse(int nnz, const int *idx, const double *val, int D, double **z,
+                             const double *v, double **Iz, double *SZ) {
+  double U = 0.0, V1 = 0.0;
+  if (v != nullptr)
+    sparse_sums_any<true, false>(nnz, idx, val, D, z, nullptr, v, SZ, &U, &V1);
+  else
+    sparse_sums_any<false, false>(nnz, idx, val, D, z, nullptr, nullptr, SZ, &U, &V1);
+  return V1 - quadratic_form(D, SZ, Iz);
+}
+
+double score_stat_sparse(int nnz, const int *idx, const double *val, int D, double **z,
+                         const double *centerY, const double *v, double **Iz, double *SZ,
+                         double *U_output, double *V_output) {
+  double U = 0.0, V1 = 0.0;
+  sparse_sums_any<true, true>(nnz, idx, val, D, z, centerY, v, SZ, &U, &V1);
+  const double V = V1 - quadratic_form(D, SZ, Iz);
+  *U_output = U;
+  *V_output = V;
+  return U / std::sqrt(V);
+}
+
+namespace {
+
+template <int DD>
+void packed_sums(int nnz, const int *idx, const double *val, int D, const double *packed,
+                 double *SZ, double *U_sum, double *V1_sum) {
+  const int DN = DD > 0 ? DD : D;
+  const int stride = DN + 1;
+  double acc[8];
+  double *a = DD > 0 ? acc : SZ;
+  for (int d = 0; d < DN; d++) a[d] = 0.0;
+  double U = 0.0, V1 = 0.0;
+  for (int e = 0; e < nnz; e++) {
+    const double *rec = packed + (size_t)idx[e] * (size_t)stride;
+    const double s = val[e];
+    const double vs = rec[1] * s;
+    a[0] += vs;  // times the intercept 1.0
+    for (int d = 1; d < DN; d++) a[d] += vs * rec[d + 1];
+    U += s * rec[0];
+    V1 += s * s * rec[1];
+  }
+  if (DD > 0)
+    for (int d = 0; d < DN; d++) SZ[d] = acc[d];
+  *U_sum = U;
+  *V1_sum = V1;
+}
+
+}  // namespace
+
+double score_stat_packed(int nnz, const int *idx, const double *val, int D,
+                         const double *packed, double **Iz, double *SZ, double *U_output,
+                         double *V_output) {
+  double U = 0.0, V1 = 0.0;
+  switch (D) {
+    case 1: packed_sums<1>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 2: packed_sums<2>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 3: packed_sums<3>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    case 4: packed_sums<4>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+    default: packed_sums<0>(nnz, idx, val, D, packed, SZ, &U, &V1); break;
+  }
+  const double V = V1 - quadratic_form(D, SZ, Iz);
+  *U_output = U;
+  *V_output = V;
+  return U / std::sqrt(V);
+}

@@ -3,12 +3,14 @@
 // result files of end-to-end runs against an independent computation (null
 // models by Gaussian elimination and Newton iterations run to convergence,
 // the score variance by solving the information system instead of inverting
-// it, p-values from erfc).
+// it, p-values from erfc; with -resample the first stage of resamples
+// recomputed with the same dense formulas).
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@
 
 #include "driver/common_pass.h"
 #include "driver/text_file.h"
+#include "numeric/random.h"
+#include "numeric/regression.h"
+#include "stats/permute.h"
 #include "tests/driver/gene_pass_support.h"
 #include "tests/support/death_tests.h"
 #include "tests/support/tolerances.h"
@@ -296,7 +301,96 @@ struct Expected {
   std::string file, warnings;
 };
 
-Expected expected_run(const Fixture &f, bool binary, const char *model, double maf_c, bool resample) {
+// Stage 1 of the resampling, recomputed here: the 1,000 resampled traits
+// made with the program's generators and, for a binary trait with
+// covariates, its logistic refit (whose stopping rule decides the last
+// digits); each resample's null model and |Z| by the dense formulas of this
+// file (the variance through a solve of the information system).
+struct Stage1 {
+  Null observed;             // null model the observed |Z| is taken under
+  std::vector<Null> nulls;   // the resamples'
+};
+
+double abs_z(const Null &m, const Matrix &Z, const std::vector<double> &s);
+
+// The program's logistic fit of y on Z.
+std::vector<double> library_logistic(const Matrix &Z, std::vector<double> y) {
+  const size_t N = y.size(), D = Z[0].size();
+  Matrix z = Z;
+  std::vector<double *> rows(N);
+  for (size_t i = 0; i < N; i++) rows[i] = z[i].data();
+  std::vector<double> gamma(D, 0.0);
+  logisticReg_v0((int)N, (int)D, y.data(), rows.data(), gamma.data());
+  return gamma;
+}
+
+// Null model of a binary trait at the coefficients gamma.
+Null logistic_null(const Matrix &Z, const std::vector<double> &y, const std::vector<double> &gamma) {
+  Null m;
+  for (size_t i = 0; i < y.size(); i++) {
+    double eta = 0;
+    for (size_t d = 0; d < gamma.size(); d++) eta += Z[i][d] * gamma[d];
+    const double mu = 1 / (1 + std::exp(-eta));
+    m.w.push_back(mu * (1 - mu));
+    m.r.push_back(y[i] - mu);
+  }
+  return m;
+}
+
+Null fit_null(const Fixture &f, bool binary, const Matrix &Z);
+
+Stage1 stage1_resamples(const Fixture &f, bool binary, const Matrix &Z) {
+  Stage1 st;
+  const size_t N = f.y.size();
+  if (binary) {
+    const std::vector<double> gamma = library_logistic(Z, f.y);
+    st.observed = logistic_null(Z, f.y, gamma);
+    reset_runifC3();
+    reset_runifC3P();
+    for (int s = 0; s < 1000; s++) {
+      std::vector<double> y(N);
+      for (size_t i = 0; i < N; i++) y[i] = rbinomC(f.y[i] - st.observed.r[i], 1);
+      st.nulls.push_back(logistic_null(Z, y, library_logistic(Z, y)));
+    }
+    return st;
+  }
+  // The standardized trait; its fitted values plus permuted residuals.
+  double mean = 0, ss = 0;
+  for (double v : f.y) mean += v / (double)N;
+  for (double v : f.y) ss += (v - mean) * (v - mean);
+  Fixture scaled = f;
+  for (size_t i = 0; i < N; i++) scaled.y[i] = (f.y[i] - mean) / std::sqrt(ss / (double)(N - 1));
+  st.observed = fit_null(scaled, false, Z);
+  reset_runifC3P();
+  std::vector<int> perm(N);
+  for (int s = 0; s < 1000; s++) {
+    getPermute(perm.data(), (int)N);
+    Fixture r = scaled;
+    for (size_t i = 0; i < N; i++)
+      r.y[i] = st.observed.r[perm[i]] + (scaled.y[i] - st.observed.r[i]);
+    st.nulls.push_back(fit_null(r, false, Z));
+  }
+  return st;
+}
+
+// The resampling column of a tested row: (hits + 1) / 1001 after stage 1
+// when above 0.1; a smaller value goes on to stage 2, marked "~" with the
+// stage-1 value.
+std::string stage1_field(const Stage1 &st, const Matrix &Z, const std::vector<double> &s) {
+  const double obs = abs_z(st.observed, Z, s);
+  double hits = 0;
+  for (const Null &m : st.nulls) {
+    const double t = abs_z(m, Z, s);
+    if (t > obs || std::fabs(t - obs) < 1e-10) hits += 1;
+  }
+  const double p = (hits + 1) / 1001;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, p > 0.1 ? "\t%.4E" : "\t~%.4E", p);
+  return buf;
+}
+
+Expected expected_run(const Fixture &f, bool binary, const char *model, double maf_c, bool resample,
+                      const Stage1 *st = nullptr) {
   const size_t N = f.y.size();
   Matrix Z;
   for (size_t i = 0; i < N; i++) {
@@ -358,8 +452,9 @@ Expected expected_run(const Fixture &f, bool binary, const char *model, double m
                      "cannot be calculated.\n";
     } else {
       const double z = U / std::sqrt(V);
-      std::snprintf(line, sizeof line, "%s\t%.4E\t%.9E\t%.9E\t%.4E\n", f.id[r].c_str(),
-                    std::erfc(std::fabs(z) / std::sqrt(2.0)), U, V, z);
+      std::snprintf(line, sizeof line, "%s\t%.4E%s\t%.9E\t%.9E\t%.4E\n", f.id[r].c_str(),
+                    std::erfc(std::fabs(z) / std::sqrt(2.0)),
+                    st != nullptr ? stage1_field(*st, Z, s).c_str() : "", U, V, z);
     }
     ex.file += line;
   }
@@ -446,6 +541,77 @@ TEST(CommonPassResample, HeaderAndNaRowCarryTheResamplingColumn) {
     }
   }
   EXPECT_TRUE(seen);
+}
+
+double abs_z(const Null &m, const Matrix &Z, const std::vector<double> &s) {
+  const size_t N = s.size(), D = Z[0].size();
+  Matrix info(D, std::vector<double>(D, 0.0));
+  std::vector<double> zs(D, 0.0);
+  double U = 0, V = 0;
+  for (size_t i = 0; i < N; i++) {
+    U += s[i] * m.r[i];
+    V += s[i] * s[i] * m.w[i];
+    for (size_t a = 0; a < D; a++) {
+      zs[a] += m.w[i] * s[i] * Z[i][a];
+      for (size_t b = 0; b < D; b++) info[a][b] += m.w[i] * Z[i][a] * Z[i][b];
+    }
+  }
+  const std::vector<double> x = solve(info, zs);
+  for (size_t d = 0; d < D; d++) V -= zs[d] * x[d];
+  return std::fabs(U / std::sqrt(V * m.sigma2));  // sigma2 is 1 for a binary trait
+}
+
+// With -resample, the whole result file against the independent
+// computation, its resampling column recomputed over stage 1 (binary: Bernoulli
+// draws and logistic refits; quantitative: permuted residuals of the
+// standardized trait); a value that goes on to stage 2 must stay near its
+// stage-1 value. Variant by variant (pool size 1) and pooled alike.
+TEST(CommonPassResample, WholeResultFileWithStageOneRecomputed) {
+  for (bool binary : {true, false}) {
+    const Fixture f = make_fixture(binary);
+    Matrix Z;
+    for (size_t i = 0; i < f.y.size(); i++) {
+      std::vector<double> zi = {1.0};
+      for (double c : f.cov[i]) zi.push_back(c);
+      Z.push_back(zi);
+    }
+    const Stage1 st = stage1_resamples(f, binary, Z);
+    Expected ex = expected_run(f, binary, "additive", 0.25, true, &st);
+    const std::string dir = scratch_dir();
+    write_fixture(dir, f);
+    ASSERT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 "
+                               "-resample 1"),
+              0)
+        << get_file(dir + "/stdout.txt");
+    const std::string got = get_file(dir + "/com.out");
+    // Stage-2 values: the program's value replaces the mark once it is
+    // checked to lie near the stage-1 value.
+    std::vector<std::string> el = split(ex.file, '\n'), al = split(got, '\n');
+    ASSERT_EQ(el.size(), al.size()) << got;
+    int above = 0;
+    for (size_t l = 1; l < el.size(); l++) {
+      std::vector<std::string> ef = split(el[l], '\t'), af = split(al[l], '\t');
+      if (ef.size() < 3 || af.size() < 3) continue;
+      if (ef[2][0] == '~') {
+        const double p1 = std::atof(ef[2].c_str() + 1), p = std::atof(af[2].c_str());
+        EXPECT_LE(p, 0.1 + 3 * std::sqrt(p1 / 1001)) << al[l];
+        EXPECT_GT(p, 0) << al[l];
+        el[l] = el[l].replace(el[l].find('~'), ef[2].size(), af[2]);
+      } else if (ef[2] != "NA") {
+        above++;
+      }
+    }
+    EXPECT_GE(above, 3) << (binary ? "binary" : "quantitative");
+    std::string expected;
+    for (size_t l = 0; l < el.size(); l++) expected += el[l] + (l + 1 < el.size() ? "\n" : "");
+    expect_same_results(got, expected, binary ? tol::kNumerical : tol::kClose);
+    // The variant-by-variant order gives the same file.
+    const std::string cmd = "cd '" + dir + "' && QUORVEX_RESAMPLE_POOL=1 '" QUORVEX_BINARY
+                            "' -pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 "
+                            "-resample 1 -ofileC one.out > one.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(get_file(dir + "/one.out"), got);
+  }
 }
 
 // The two passes do not disturb each other: with both, the gene-level file
@@ -631,5 +797,66 @@ const ChangedCase kChanged[] = {
 
 INSTANTIATE_TEST_SUITE_P(AfterLoading, CommonPassDeathTest, ::testing::ValuesIn(kChanged),
                          [](const ::testing::TestParamInfo<ChangedCase> &i) { return std::string(i.param.name); });
+
+// With -resample the tested variants before a stop wait in the pool: the
+// stop on the last tested row (dose, line 9) first finishes them, so the
+// result file holds their rows with their resampling p-values and the
+// message comes last, as variant by variant (pool size 1).
+TEST(CommonPassDeathTest, StopInALaterVariantAfterTheWaitingOnesAreWritten) {
+  const std::string dir = scratch_dir();
+  const Fixture f = make_fixture(true);
+  std::string files[2];
+  for (int pooled = 0; pooled < 2; pooled++) {
+    write_fixture(dir, f);
+    const std::string pheno = dir + "/pheno.txt", geno = dir + "/geno.txt";
+    const std::string result = dir + "/com.out";
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);
+          if (std::freopen("/dev/null", "w", stdout) == nullptr) std::exit(2);
+          ignore_leaks_from_here();
+          if (pooled)
+            unsetenv("QUORVEX_RESAMPLE_POOL");
+          else
+            setenv("QUORVEX_RESAMPLE_POOL", "1", 1);
+          Settings s = defaults();
+          s.phenotype = pheno.c_str();
+          s.genotype = geno.c_str();
+          s.output_com = result.c_str();
+          s.DORARE = 0;
+          s.DOCOM = 1;
+          s.MAF_C = 0.25;
+          s.NA_UB = 0.25;
+          s.PERM_FLAG = 1;
+          LoadedData data;
+          load_data(s, &data);
+          NullModel nm;
+          RunArrays run;
+          allocate_run(s, data, nm, run);
+          fit_null_model(s, data, nm, run);
+          MessageLog log;
+          Fixture shorter = f;
+          shorter.geno[8].pop_back();  // dose
+          write_fixture(dir, shorter);
+          std::fflush(stdout);
+          dup2(fileno(stderr), fileno(stdout));
+          common_pass(s, data, nm, run, log);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(1),
+        "^SNP dose Error: Genotype file '" + geno +
+            "' changed during the run: line 9 no longer holds 100 values\\.\n\nQUORVEX was "
+            "stopped due to error\\(s\\) listed above\\.\n\n$");
+    files[pooled] = get_file(result);
+  }
+  EXPECT_EQ(files[1], files[0]);
+  const std::vector<std::string> lines = split(files[0], '\n');
+  ASSERT_EQ(lines.size(), 6u) << files[0];  // header, four rows, end
+  for (size_t l = 1; l <= 4; l++) {
+    const std::vector<std::string> fields = split(lines[l], '\t');
+    ASSERT_EQ(fields.size(), 6u);
+    EXPECT_NE(fields[2], "NA") << lines[l];
+  }
+}
 
 }  // namespace

@@ -182,3 +182,26 @@ TEST_F(Bernoulli, CacheFollowsChangesOfNAndP) {
 }
 
 }  // namespace
+
+// Skipping k steps at once lands where k single steps land, for both
+// generators' seeds and for skips across many periods' worth of steps.
+TEST(WichmannHillSkip, EqualsSingleSteps) {
+  const long seeds[2][3] = {{4567, 6789, 8901}, {7335, 4623, 8097}};
+  for (const auto &seed : seeds)
+    for (unsigned long long k : {0ULL, 1ULL, 2ULL, 299ULL, 1000ULL, 12345ULL}) {
+      long a = seed[0], b = seed[1], c = seed[2];
+      for (unsigned long long s = 0; s < k; s++) wichmann_hill_next(&a, &b, &c);
+      long x = seed[0], y = seed[1], z = seed[2];
+      wichmann_hill_skip(&x, &y, &z, k);
+      EXPECT_EQ(x, a) << k;
+      EXPECT_EQ(y, b) << k;
+      EXPECT_EQ(z, c) << k;
+    }
+  // A skip of 10^9 steps equals ten skips of 10^8.
+  long a = 7335, b = 4623, c = 8097, x = 7335, y = 4623, z = 8097;
+  for (int r = 0; r < 10; r++) wichmann_hill_skip(&a, &b, &c, 100000000ULL);
+  wichmann_hill_skip(&x, &y, &z, 1000000000ULL);
+  EXPECT_EQ(x, a);
+  EXPECT_EQ(y, b);
+  EXPECT_EQ(z, c);
+}

@@ -1,0 +1,698 @@
+#include "driver/gene_resampling.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/burden_tests.h"
+#include "driver/common_pass.h"
+#include "driver/common_resampling.h"
+#include "driver/gene_results.h"
+#include "stats/erec.h"
+#include "stats/score.h"
+
+namespace {
+
+
+bool is_finite(double x) { return std::isfinite(x); }
+
+// |Z| of a dense score row under the observed null model (binary: y,
+// centerY, v, Iz; quantitative: the standardized trait's null model).
+double observed_abs_z(const LoadedData &data, const NullModel &nm, double *row, double *SZ) {
+  const int N = (int)data.pheno.pheno_NROW, D = (int)data.pheno.pheno_NCOL;
+  double U, V;
+  if (data.pheno.BINARY_Y)
+    return std::fabs(score_stat(N, D, data.pheno.y, row, data.pheno.z, nm.centerY, nm.v, nm.Iz,
+                                SZ, &U, &V));
+  return std::fabs(score_stat_quanTrait(N, D, nm.scaleY, row, data.pheno.z, nm.centerY_scale,
+                                        nm.SigmaSQ_scale, nm.Iz, SZ, &U, &V));
+}
+
+// Score U of a dense row under the standardized trait's null model.
+double observed_quan_U(const LoadedData &data, const NullModel &nm, double *row, double *SZ) {
+  const int N = (int)data.pheno.pheno_NROW, D = (int)data.pheno.pheno_NCOL;
+  double U, V;
+  score_stat_quanTrait(N, D, nm.scaleY, row, data.pheno.z, nm.centerY_scale, nm.SigmaSQ_scale,
+                       nm.Iz, SZ, &U, &V);
+  return U;
+}
+
+// Largest value of a list: the first, replaced by each later one that is
+// greater (a NaN first value stays).
+double largest_abs_z(const LoadedData &data, const NullModel &nm, double **rows, int n,
+                     double *SZ) {
+  double best = observed_abs_z(data, nm, rows[0], SZ);
+  for (int l = 1; l < n; l++) {
+    const double z = observed_abs_z(data, nm, rows[l], SZ);
+    if (z > best) best = z;
+  }
+  return best;
+}
+
+bool design_finite(const LoadedData &data) {
+  const long N = data.pheno.pheno_NROW, D = data.pheno.pheno_NCOL;
+  for (long i = 0; i < N; i++)
+    for (long d = 0; d < D; d++)
+      if (!is_finite(data.pheno.z[i][d])) return false;
+  return true;
+}
+
+void fill_fixed_variances(SparseRows &rows, const ResampleScheme &scheme, double *SZ) {
+  if (!scheme.fixed_variance) return;
+  rows.vfix.resize((size_t)rows.rows());
+  for (int q = 0; q < rows.rows(); q++) {
+    const int b = rows.start[q], n = rows.start[q + 1] - b;
+    rows.vfix[q] = score_variance_sparse(n, rows.idx.data() + b, rows.val.data() + b, scheme.D,
+                                         scheme.z, scheme.binary ? scheme.v_fixed : nullptr,
+                                         scheme.binary ? scheme.Iz_fixed : scheme.Iz, SZ);
+  }
+}
+
+void build_erec(const ResampleScheme &scheme, const GeneUnderTest &gene, double MAF_UB,
+                ErecRows &e) {
+  const int N = scheme.N, M = (int)gene.N_SNP;
+  e.M = M;
+  e.active.assign((size_t)M, 0);
+  for (int j = 0; j < M; j++) e.active[j] = !(gene.maf[j] > MAF_UB);
+  e.sstart.push_back(0);
+  for (int i = 0; i < N; i++) {
+    bool any = false;
+    for (int j = 0; j < M; j++) {
+      const double x = gene.x[i][j];
+      if (x != 0) {
+        e.svar.push_back(j);
+        e.sx.push_back(x);
+        any = true;
+      }
+    }
+    if (any) {
+      e.subj.push_back(i);
+      e.sstart.push_back((int)e.svar.size());
+    }
+  }
+  for (int j = 0; j < M; j++)
+    if (e.active[j]) e.act.push_back(j);
+  if (scheme.binary) {
+    e.cstart.push_back(0);
+    e.ostart.push_back(0);
+    e.n_car.assign((size_t)M, 0);
+    e.n_zero.assign((size_t)M, 0);
+    for (int j : e.act) {
+      for (int i = 0; i < N; i++) {
+        const double g = gene.x0[i][j];
+        if (g > 0) {
+          e.cidx.push_back(i);
+          e.n_car[j] += 1;
+        } else if (g == 0) {
+          e.n_zero[j] += 1;
+        } else {
+          e.oidx.push_back(i);
+        }
+      }
+      e.cstart.push_back((int)e.cidx.size());
+      e.ostart.push_back((int)e.oidx.size());
+    }
+  } else {
+    e.avg_x.assign((size_t)M, 0);
+    e.V.assign((size_t)M, 0);
+    e.neg_avg.assign((size_t)M, 0);
+    for (int j : e.act) {
+      double sum_x = 0.0;
+      for (int i = 0; i < N; i++) sum_x += gene.x[i][j];
+      const double avg_x = sum_x / N;
+      double V = 0.0;
+      for (int i = 0; i < N; i++) {
+        const double dx = gene.x[i][j] - avg_x;
+        V += dx * dx;
+      }
+      e.avg_x[j] = avg_x;
+      e.V[j] = V;
+      e.neg_avg[j] = 0.0 - avg_x;
+    }
+    e.pos.assign((size_t)M, -1);
+    for (size_t a = 0; a < e.act.size(); a++) {
+      e.pos[e.act[a]] = (int)a;
+      e.nd.push_back(e.neg_avg[e.act[a]]);
+    }
+  }
+}
+
+template <class T>
+size_t vec_bytes(const std::vector<T> &v) {
+  return v.capacity() * sizeof(T);
+}
+
+// |Z| of a sparse row whose variance part is not stored.
+double sparse_abs_z(int n, const int *idx, const double *val, const ResampleScheme &scheme,
+                    const Resample &r, double *SZ) {
+  if (scheme.binary) {
+    double U, V;
+    if (r.packed != nullptr)
+      return std::fabs(score_stat_packed(n, idx, val, scheme.D, r.packed, r.Iz, SZ, &U, &V));
+    return std::fabs(
+        score_stat_sparse(n, idx, val, scheme.D, scheme.z, r.centerY, r.v, r.Iz, SZ, &U, &V));
+  }
+  const double var = score_variance_sparse(n, idx, val, scheme.D, scheme.z, nullptr, r.Iz, SZ);
+  const double U = score_U_sparse(n, idx, val, r.centerY);
+  return std::fabs(U / std::sqrt(var * r.SigmaSQ));
+}
+
+// |Z| of row q of stored rows.
+double row_abs_z(const SparseRows &rows, int q, const ResampleScheme &scheme, const Resample &r,
+                 EvalWork &w) {
+  const int b = rows.start[q], n = rows.start[q + 1] - b;
+  const int *idx = rows.idx.data() + b;
+  const double *val = rows.val.data() + b;
+  w.entries += n;
+  if (!scheme.fixed_variance) return sparse_abs_z(n, idx, val, scheme, r, w.SZ.data());
+  const double U = score_U_sparse(n, idx, val, r.centerY);
+  if (scheme.binary) return std::fabs(U / std::sqrt(rows.vfix[q]));
+  return std::fabs(U / std::sqrt(rows.vfix[q] * r.SigmaSQ));
+}
+
+double erec_statistic(const PooledGene &g, const ResampleScheme &scheme, const Resample &r,
+                      EvalWork &w, double delta) {
+  const ErecRows &e = g.erec;
+  const int M = e.M;
+  double *w0 = w.w0.data(), *w1 = w.w1.data();
+  for (int j = 0; j < M; j++) w0[j] = w1[j] = 0.0;
+  if (scheme.binary) {
+    for (size_t a = 0; a < e.act.size(); a++) {
+      const int j = e.act[a];
+      double n11 = 0, others = 0;
+      for (int c = e.cstart[a]; c < e.cstart[a + 1]; c++) n11 += r.permY[e.cidx[c]];
+      for (int c = e.ostart[a]; c < e.ostart[a + 1]; c++) others += r.permY[e.oidx[c]];
+      // Counts of 0/1 values are whole numbers: every order of the sums gives
+      // the same table.
+      const double n10 = e.n_car[j] - n11;
+      const double n01 = r.sum_y - n11 - others;
+      const double n00 = e.n_zero[j] - n01;
+      const double b = erec_log_odds(n11, n10, n01, n00);
+      w0[j] = b + delta;
+      w1[j] = b - delta;
+    }
+    w.entries += (long)(e.cidx.size() + e.oidx.size());
+  } else {
+    // Slopes: sum over all subjects in order of (y - mean y)(x - mean x),
+    // the subjects without a non-zero genotype taking x = 0; the variants'
+    // sums side by side, subject after subject.
+    const int A = (int)e.act.size();
+    double *U = w.Uacc.data(), *d = w.dtmp.data();
+    for (int a = 0; a < A; a++) U[a] = 0.0;
+    const double *nd = e.nd.data();
+    const int *pos = e.pos.data();
+    size_t u = 0;
+    const size_t n_subj = e.subj.size();
+    for (int i = 0; i < scheme.N; i++) {
+      const double yc = r.ycenter[i];
+      if (u < n_subj && e.subj[u] == i) {
+        for (int a = 0; a < A; a++) d[a] = nd[a];
+        for (int c = e.sstart[u]; c < e.sstart[u + 1]; c++) {
+          const int j = e.svar[c];
+          if (pos[j] >= 0) d[pos[j]] = e.sx[c] - e.avg_x[j];
+        }
+        for (int a = 0; a < A; a++) U[a] += yc * d[a];
+        u++;
+      } else {
+        for (int a = 0; a < A; a++) U[a] += yc * nd[a];
+      }
+    }
+    for (int a = 0; a < A; a++) {
+      const int j = e.act[a];
+      const double b = erec_clamp(U[a] / e.V[j]);
+      w0[j] = b + delta;
+      w1[j] = b - delta;
+    }
+    w.entries += (long)scheme.N * A;
+  }
+  bool finite0 = true, finite1 = true;
+  for (int j = 0; j < M; j++) {
+    if (!is_finite(w0[j])) finite0 = false;
+    if (!is_finite(w1[j])) finite1 = false;
+  }
+  const size_t n_subj = e.subj.size();
+  double *row0 = w.row0.data(), *row1 = w.row1.data();
+  for (size_t u = 0; u < n_subj; u++) {
+    double s0 = 0.0, s1 = 0.0;
+    for (int c = e.sstart[u]; c < e.sstart[u + 1]; c++) {
+      s0 += e.sx[c] * w0[e.svar[c]];
+      s1 += e.sx[c] * w1[e.svar[c]];
+    }
+    row0[u] = s0;
+    row1[u] = s1;
+  }
+  w.entries += 2 * (long)n_subj;
+  // A non-finite weight makes every value of its row NaN (x * w for every
+  // subject), hence a NaN statistic.
+  const double nan = std::nan("");
+  const double Z0 = finite0 ? sparse_abs_z((int)n_subj, e.subj.data(), row0, scheme, r,
+                                           w.SZ.data())
+                            : nan;
+  const double Z1 = finite1 ? sparse_abs_z((int)n_subj, e.subj.data(), row1, scheme, r,
+                                           w.SZ.data())
+                            : nan;
+  return Z1 > Z0 ? Z1 : Z0;
+}
+
+}  // namespace
+
+void SparseRows::add(const double *row, int N, bool dense) {
+  for (int i = 0; i < N; i++)
+    if (dense || row[i] != 0) {
+      idx.push_back(i);
+      val.push_back(row[i]);
+    }
+  start.push_back((int)idx.size());
+}
+
+size_t SparseRows::bytes() const {
+  return vec_bytes(start) + vec_bytes(idx) + vec_bytes(val) + vec_bytes(vfix);
+}
+
+size_t ErecRows::bytes() const {
+  return vec_bytes(active) + vec_bytes(subj) + vec_bytes(sstart) + vec_bytes(svar) +
+         vec_bytes(sx) + vec_bytes(cstart) + vec_bytes(cidx) + vec_bytes(ostart) +
+         vec_bytes(oidx) + vec_bytes(n_car) + vec_bytes(n_zero) + vec_bytes(avg_x) +
+         vec_bytes(V) + vec_bytes(neg_avg) + vec_bytes(act) + vec_bytes(pos) + vec_bytes(nd);
+}
+
+size_t PooledGene::bytes() const {
+  return sizeof(PooledGene) + geneID.capacity() + burden.bytes() + vt.bytes() + skat.bytes() +
+         vec_bytes(weight_skat) + erec.bytes() + out.capacity() + msg.capacity();
+}
+
+bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
+                             const NullModel &null_model, const ResampleScheme &scheme,
+                             RunArrays &run, const GeneUnderTest &gene, const FamilyRows &rows,
+                             PooledGene &g) {
+  const int N = (int)data.pheno.pheno_NROW, D = (int)data.pheno.pheno_NCOL;
+  const long k = gene.k;
+  const bool binary = data.pheno.BINARY_Y != 0;
+  const bool additive = genetic_model(settings) == 1;
+  const int N_FIX = run.N_FIX;
+  std::vector<double> SZ((size_t)D, 0.0);
+  g.n_fix = N_FIX;
+
+  // Observed statistics.
+  double wstat[3] = {0, 0, 0};
+  for (int t = 0; t < N_FIX; t++)
+    wstat[t] = binary ? run.wstat[t] : observed_abs_z(data, null_model, run.S[t], SZ.data());
+  const int N_VT = rows.n_var, N_SKAT = rows.n_skat;
+  double vt_stat = 0, skat_stat = 0;
+  if (N_VT > 0) {
+    if (binary && rows.vt_stat_set)
+      vt_stat = rows.vt_stat;
+    else
+      vt_stat = largest_abs_z(data, null_model, rows.S_var, N_VT, SZ.data());
+  }
+  if (N_SKAT > 0) {
+    if (binary) {
+      skat_stat = rows.skat_stat;
+    } else {
+      skat_stat = 0.0;
+      for (int j = 0; j < N_SKAT; j++) {
+        const double U = observed_quan_U(data, null_model, rows.S_skat[j], SZ.data());
+        skat_stat += U * U * rows.weight_skat[j];
+      }
+    }
+  }
+  double erec_stat = std::nan("");
+  if (additive) {
+    const int M = (int)gene.N_SNP;
+    if (binary)
+      getS_opp(N, M, data.pheno.y, gene.x0, gene.x, run.S_opp, gene.maf, settings.MAF_UB,
+               null_model.DELTA);
+    else
+      getS_opp_quan(N, M, null_model.scaleY, gene.x, run.S_opp, gene.maf, settings.MAF_UB,
+                    null_model.DELTA);
+    const double Z0 = observed_abs_z(data, null_model, run.S_opp[0], SZ.data());
+    const double Z1 = observed_abs_z(data, null_model, run.S_opp[1], SZ.data());
+    erec_stat = Z1 > Z0 ? Z1 : Z0;
+  }
+
+  // Which tests take part: a finite observed statistic (and rows to resample).
+  double *slot[kTests] = {run.pvalue_perm[0] + k, run.pvalue_perm[1] + k,
+                          N_FIX > 2 ? run.pvalue_perm[2] + k : nullptr, run.pvalue_perm_vt + k,
+                          run.pvalue_perm_skat + k, run.pvalue_opp + k};
+  double obs[kTests] = {wstat[0], wstat[1], wstat[2], vt_stat, skat_stat, erec_stat};
+  bool part[kTests] = {false, false, false, false, false, false};
+  for (int t = 0; t < N_FIX; t++) part[t] = is_finite(wstat[t]);
+  part[kTestVT] = N_VT > 0 && is_finite(vt_stat);
+  part[kTestSKAT] = N_SKAT > 0 && is_finite(skat_stat);
+  part[kTestEREC] = additive && is_finite(erec_stat);
+
+  // A gene whose burden tests, VT (asymptotic) and EREC are all unavailable
+  // is not resampled, whatever SKAT's state.
+  bool resampled = part[kTestEREC] || run.pvalue_vt[k] != 99;
+  for (int t = 0; t < N_FIX; t++) resampled = resampled || run.pvalue[t][k] != 99;
+  for (int t = 0; t < kTests; t++)
+    if (slot[t] != nullptr) *slot[t] = 99;
+  g.resampled = resampled;
+  if (!resampled) return false;
+
+  const bool dense = !design_finite(data);
+  for (int t = 0; t < kTests; t++) {
+    g.part[t] = part[t] && slot[t] != nullptr;
+    g.test[t].obs = obs[t];
+    g.test[t].n = 0.0;
+    g.test[t].slot = slot[t];
+    g.test[t].in_play = g.part[t];
+    if (g.part[t]) *slot[t] = 0.0;
+  }
+  for (int t = 0; t < N_FIX; t++) g.burden.add(run.S[t], N, dense);
+  fill_fixed_variances(g.burden, scheme, SZ.data());
+  if (g.part[kTestVT]) {
+    for (int l = 0; l < N_VT; l++) g.vt.add(rows.S_var[l], N, dense);
+    fill_fixed_variances(g.vt, scheme, SZ.data());
+  }
+  if (g.part[kTestSKAT]) {
+    for (int j = 0; j < N_SKAT; j++) g.skat.add(rows.S_skat[j], N, dense);
+    g.weight_skat.assign(rows.weight_skat, rows.weight_skat + N_SKAT);
+  }
+  g.erec_on = g.part[kTestEREC];
+  if (g.erec_on) {
+    build_erec(scheme, gene, settings.MAF_UB, g.erec);
+    if (dense) {
+      // Every subject takes part in the scores of a non-finite design.
+      ErecRows &e = g.erec;
+      std::vector<int> subj, sstart{0}, svar;
+      std::vector<double> sx;
+      for (int i = 0; i < N; i++) {
+        for (int j = 0; j < e.M; j++) {
+          svar.push_back(j);
+          sx.push_back(gene.x[i][j]);
+        }
+        subj.push_back(i);
+        sstart.push_back((int)svar.size());
+      }
+      e.subj.swap(subj);
+      e.sstart.swap(sstart);
+      e.svar.swap(svar);
+      e.sx.swap(sx);
+    }
+  }
+  return true;
+}
+
+double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
+                           const Resample &r, EvalWork &w) {
+  if (!r.finite) return std::nan("");
+  if (test < kTestVT) return row_abs_z(g.burden, test, scheme, r, w);
+  if (test == kTestVT) {
+    double best = row_abs_z(g.vt, 0, scheme, r, w);
+    for (int l = 1; l < g.vt.rows(); l++) {
+      const double z = row_abs_z(g.vt, l, scheme, r, w);
+      if (z > best) best = z;
+    }
+    return best;
+  }
+  if (test == kTestSKAT) {
+    double Q = 0.0;
+    for (int j = 0; j < g.skat.rows(); j++) {
+      const int b = g.skat.start[j], n = g.skat.start[j + 1] - b;
+      double U = score_U_sparse(n, g.skat.idx.data() + b, g.skat.val.data() + b, r.centerY);
+      if (!scheme.binary) U = U / r.SigmaSQ;
+      w.entries += n;
+      Q += U * U * g.weight_skat[j];
+    }
+    return Q;
+  }
+  return erec_statistic(g, scheme, r, w, scheme.DELTA);
+}
+
+namespace {
+
+const char *const kTestName[kTests] = {"T1", "T5", "MB", "VT", "SKAT", "EREC"};
+
+GenePool *g_exit_pool = nullptr;
+bool g_exit_registered = false;
+
+void begin_capture(GenePool &p) {
+  p.buf_out = nullptr;
+  p.len_out = 0;
+  p.mem_out = open_memstream(&p.buf_out, &p.len_out);
+  p.saved_out = stdout;
+  stdout = p.mem_out;
+  p.mem_log = nullptr;
+  if (p.log->file != nullptr) {
+    p.buf_log = nullptr;
+    p.len_log = 0;
+    p.mem_log = open_memstream(&p.buf_log, &p.len_log);
+    p.saved_log = p.log->file;
+    p.log->file = p.mem_log;
+  }
+  p.capturing = true;
+}
+
+void end_capture(GenePool &p, std::string &out, std::string &msg) {
+  if (!p.capturing) return;
+  p.capturing = false;
+  fclose(p.mem_out);
+  stdout = p.saved_out;
+  out.append(p.buf_out, p.len_out);
+  free(p.buf_out);
+  p.buf_out = nullptr;
+  p.mem_out = nullptr;
+  if (p.mem_log != nullptr) {
+    fclose(p.mem_log);
+    p.log->file = p.saved_log;
+    msg.append(p.buf_log, p.len_log);
+    free(p.buf_log);
+    p.buf_log = nullptr;
+    p.mem_log = nullptr;
+  }
+}
+
+void write_text(GenePool &p, const std::string &out, const std::string &msg) {
+  if (!out.empty()) fwrite(out.data(), 1, out.size(), stdout);
+  if (!msg.empty() && p.log->file != nullptr) fwrite(msg.data(), 1, msg.size(), p.log->file);
+}
+
+void write_row(GenePool &p, PooledGene &g) {
+  RunArrays &run = *p.run;
+  if (g.variant) {
+    CommonVariant v;
+    v.k = g.k;
+    v.snpID = g.geneID.c_str();
+    v.U = g.com_U;
+    v.V = g.com_V;
+    append_common_row(*p.settings, run, v);
+    return;
+  }
+  for (int t = 0; t < run.N_FIX; t++) {
+    run.mac_fix[t] = g.mac_fix[t];
+    run.pvalue_U[t] = g.U[t];
+    run.pvalue_V[t] = g.V[t];
+  }
+  write_gene_row(*p.settings, run, g.k, g.geneID.c_str());
+}
+
+// Writes and drops the queued genes before stop (all finished), then makes
+// stop live (its pending text written).
+void flush_until(GenePool &p, PooledGene *stop) {
+  while (!p.queue.empty() && p.queue.front().get() != stop) {
+    std::unique_ptr<PooledGene> g = std::move(p.queue.front());
+    p.queue.pop_front();
+    if (!g->live) write_text(p, g->out, g->msg);
+    if (g->has_row) write_row(p, *g);
+    p.bytes -= g->counted;
+    if (g->resampled) p.waiting--;
+  }
+  if (stop != nullptr && !stop->live) {
+    write_text(p, stop->out, stop->msg);
+    stop->out.clear();
+    stop->msg.clear();
+    stop->live = true;
+  }
+}
+
+void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
+  char buf[1400];
+  if (g.variant)
+    snprintf(buf, sizeof buf,
+             "SNP %s Warning: The resampling p-value <1e-4 after 1 million resamples, so the "
+             "p-value may not be accurate.\n",
+             g.geneID.c_str());
+  else
+    snprintf(buf, sizeof buf,
+             "GENE %s Warning: The resampling p-value of %s test<1e-4 after 1 million "
+             "resamples, so the p-value may not be accurate.\n",
+             g.geneID.c_str(), test_name);
+  if (g.live) {
+    report_warning(*p.log, "%s", buf);
+  } else {
+    g.out += buf;
+    if (p.log->file != nullptr) g.msg += buf;
+  }
+}
+
+void finish_at_exit() {
+  GenePool *p = g_exit_pool;
+  if (p == nullptr || p->running || !p->capturing) return;
+  g_exit_pool = nullptr;
+  // A fatal stop in a gene while earlier genes wait: they are finished and
+  // written first, as the gene-by-gene order would have done.
+  std::string out, msg;
+  end_capture(*p, out, msg);
+  run_pool(*p);
+  write_text(*p, out, msg);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+long env_long(const char *name, long fallback) {
+  const char *v = getenv(name);
+  if (v == nullptr || *v == 0) return fallback;
+  return atol(v);
+}
+
+}  // namespace
+
+void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
+                    ResampleScheme &scheme, Resample &r, GenePool &pool) {
+  pool.settings = &settings;
+  pool.run = &run;
+  pool.log = &log;
+  pool.scheme = &scheme;
+  pool.r = &r;
+  pool.max_genes = env_long("QUORVEX_RESAMPLE_POOL", 0);
+  const long max_bytes = env_long("QUORVEX_RESAMPLE_POOL_BYTES", 1L << 30);
+  pool.max_bytes = max_bytes > 0 ? (size_t)max_bytes : (size_t)1 << 30;
+  pool.report = env_long("QUORVEX_RESAMPLE_REPORT", 0) != 0;
+  pool.work.SZ.assign((size_t)scheme.D, 0.0);
+  pool.extra.resize(kResampleBlock - 1);
+  for (Resample &x : pool.extra) alloc_resample(scheme, x);
+  g_exit_pool = &pool;
+  if (!g_exit_registered) {
+    g_exit_registered = true;
+    atexit(finish_at_exit);
+  }
+}
+
+void pool_begin_gene(GenePool &pool) {
+  if (!pool.queue.empty()) begin_capture(pool);
+}
+
+void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g) {
+  end_capture(pool, g->out, g->msg);
+  if (pool.queue.empty() && !g->resampled) {
+    if (g->has_row) write_row(pool, *g);
+    return;
+  }
+  if (pool.queue.empty()) g->live = true;  // its text went out directly
+  if (g->resampled) {
+    EvalWork &w = pool.work;
+    const size_t M = (size_t)g->erec.M, n_subj = g->erec.subj.size();
+    if (w.w0.size() < M) w.w0.resize(M), w.w1.resize(M), w.Uacc.resize(M), w.dtmp.resize(M);
+    if (w.row0.size() < n_subj) w.row0.resize(n_subj), w.row1.resize(n_subj);
+    pool.waiting++;
+  }
+  g->counted = g->bytes();
+  pool.bytes += g->counted;
+  pool.peak_bytes = std::max(pool.peak_bytes, pool.bytes);
+  pool.queue.push_back(std::move(g));
+  if ((pool.max_genes > 0 && pool.waiting >= pool.max_genes) || pool.bytes >= pool.max_bytes)
+    run_pool(pool);
+}
+
+void run_pool(GenePool &p) {
+  if (p.waiting == 0) {
+    flush_until(p, nullptr);
+    return;
+  }
+  p.running = true;
+  p.pool_number++;
+  ResampleScheme &scheme = *p.scheme;
+  Resample &r = *p.r;
+  start_resampling(scheme);
+  std::vector<PooledGene *> play;
+  for (int stage = 1; stage <= 4; stage++) {
+    if (stage == 4 && scheme.mmore != 1) break;
+    play.clear();
+    for (auto &g : p.queue) {
+      if (!g->resampled || g->finished) continue;
+      bool in = stage == 1;
+      for (int t = 0; t < kTests; t++) in = in || g->test[t].in_play;
+      if (in)
+        play.push_back(g.get());
+      else
+        g->finished = true;
+    }
+    if (play.empty()) break;
+    // Variants (one dense column each) are evaluated together in lanes.
+    std::vector<PooledGene *> variants;
+    for (PooledGene *g : play)
+      if (g->variant && g->test[0].in_play) variants.push_back(g);
+    flush_until(p, play[0]);
+    const long first = stage_first(stage), end = stage_end(stage, scheme);
+    long refit_warnings = 0;
+    double make_s = 0, eval_s = 0;
+    p.work.entries = 0;
+    Resample *block[kResampleBlock];
+    block[0] = &r;
+    for (int b = 1; b < kResampleBlock; b++) block[b] = &p.extra[b - 1];
+    for (long s0 = first; s0 < end; s0 += kResampleBlock) {
+      const int nb = (int)std::min<long>(kResampleBlock, end - s0);
+      auto t0 = std::chrono::steady_clock::now();
+      // Made in the order of s (a refit's warning or a fatal stop falls
+      // where it would); the evaluations print nothing.
+      for (int b = 0; b < nb; b++) {
+        make_resample(scheme, s0 + b, *block[b]);
+        if (block[b]->refit_warned) refit_warnings++;
+      }
+      auto t1 = std::chrono::steady_clock::now();
+      if (!variants.empty())
+        variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, p.work);
+      for (PooledGene *g : play)
+        for (int t = 0; t < kTests && !g->variant; t++) {
+          ResampleTest &test = g->test[t];
+          if (!test.in_play) continue;
+          for (int b = 0; b < nb; b++)
+            if (is_hit(resampled_statistic(*g, t, scheme, *block[b], p.work), test.obs))
+              test.n += 1.0;
+        }
+      if (p.report) {
+        make_s += std::chrono::duration<double>(t1 - t0).count();
+        eval_s += seconds_since(t1);
+      }
+    }
+    for (PooledGene *g : play) {
+      // Refits beyond the cache are made again by every gene in play: each
+      // prints their warnings (the live gene's went out as they happened).
+      if (!g->live)
+        for (long c = 0; c < (stage == 4 ? refit_warnings : 0); c++) g->out += kRefitWarning;
+      for (int t = 0; t < kTests; t++)
+        if (g->test[t].in_play && end_stage(g->test[t], stage, scheme))
+          gene_warning(p, *g, kTestName[t]);
+    }
+    if (p.report)
+      fprintf(stderr,
+              "resampling pool %d stage %d: %ld resamples, %zu genes in play, making %.3f s, "
+              "evaluating %.3f s, %ld entries, %.2f ns per entry\n",
+              p.pool_number, stage, end - first, play.size(), make_s, eval_s, p.work.entries,
+              p.work.entries > 0 ? eval_s * 1e9 / (double)p.work.entries : 0.0);
+  }
+  for (auto &g : p.queue) g->finished = true;
+  p.running = false;
+  flush_until(p, nullptr);
+}
+
+void finish_gene_pool(GenePool &pool) {
+  run_pool(pool);
+  g_exit_pool = nullptr;
+  for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
+  pool.extra.clear();
+  if (pool.report) {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    fprintf(stderr, "resampling pool peak %.1f MB, run peak resident %.1f MB\n",
+            (double)pool.peak_bytes / 1e6, (double)usage.ru_maxrss / 1e3);
+  }
+}

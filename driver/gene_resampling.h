@@ -1,0 +1,171 @@
+#ifndef QUORVEX_DRIVER_GENE_RESAMPLING_H
+#define QUORVEX_DRIVER_GENE_RESAMPLING_H
+
+// Resampling of the genes: each gene's observed statistics, the rule that
+// leaves a gene unresampled, and the pool in which genes wait after their
+// asymptotic tests so that every resample is made once and evaluated on
+// every gene still in play.
+//
+// The pool keeps the output of the run exactly as if each gene were
+// resampled right after its asymptotic tests: a gene that enters the pool
+// while earlier genes wait has its standard output and message-log text
+// captured, and everything is written in gene order as the genes finish.
+// The first gene in play at a stage's start is "live": its pending text is
+// written first, so the warnings of the refits that the stage computes, and
+// a fatal stop while making a resample, fall where the gene-by-gene order
+// puts them. A fatal stop in a later gene (captured) first finishes every
+// waiting gene (an exit handler), then writes the stopped gene's text.
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/family_tests.h"
+#include "driver/gene_setup.h"
+#include "driver/input.h"
+#include "driver/resampling.h"
+#include "driver/run_setup.h"
+#include "driver/settings.h"
+
+// Score rows stored by their non-zero entries: row q has the entries
+// [start[q], start[q + 1]) of idx (subjects, ascending) and val.
+struct SparseRows {
+  std::vector<int> start{0};
+  std::vector<int> idx;
+  std::vector<double> val;
+  std::vector<double> vfix;  // variance part of each row when the scheme's is fixed
+  int rows() const { return (int)start.size() - 1; }
+  // Appends the row[0..N-1]; dense keeps every entry (a non-finite design).
+  void add(const double *row, int N, bool dense);
+  size_t bytes() const;
+};
+
+// What the EREC scores of a gene need, by variant j and by subject.
+struct ErecRows {
+  int M = 0;
+  std::vector<char> active;           // [M] maf <= MAF_UB
+  std::vector<int> subj, sstart;      // subjects with a non-zero x, their entries
+  std::vector<int> svar;              // entries: variant
+  std::vector<double> sx;             //          value of x
+  // Binary trait (from x0): per active variant its carriers and its
+  // subjects that are neither carriers nor exactly 0 (missing).
+  std::vector<int> cstart, cidx, ostart, oidx;
+  std::vector<double> n_car, n_zero;
+  // Quantitative trait: per variant mean of x, sum of squared deviations,
+  // 0 - mean; position among the active variants.
+  std::vector<double> avg_x, V, neg_avg;
+  std::vector<int> act;  // active variants in order
+  std::vector<int> pos;  // [M] position among the active variants, -1 when inactive
+  std::vector<double> nd;  // 0 - mean x of the active variants, in their order
+  size_t bytes() const;
+};
+
+enum { kTestT1 = 0, kTestVT = 3, kTestSKAT = 4, kTestEREC = 5, kTests = 6 };
+
+// One gene from its asymptotic tests to its result row.
+struct PooledGene {
+  long k = 0;
+  std::string geneID;
+  bool has_row = false;    // tested: writes a result row
+  bool resampled = false;  // takes part in the resampling
+  bool live = false;       // its pending text is written; later text goes out directly
+  bool finished = false;
+  ResampleTest test[kTests];
+  bool part[kTests] = {false, false, false, false, false, false};
+  int n_fix = 0;
+  SparseRows burden, vt, skat;
+  std::vector<double> weight_skat;
+  bool erec_on = false;
+  ErecRows erec;
+  int mac_fix[3] = {0, 0, 0};
+  double U[3] = {0, 0, 0}, V[3] = {0, 0, 0};
+  std::string out, msg;  // captured standard output and message-log text
+  size_t counted = 0;    // bytes counted against the pool's bound
+  // The common-variant pass pools its variants the same way: a variant has
+  // one test (test[0], |Z| of its coded column, every subject's value in
+  // burden.val), its end-of-stage-3 warning names the variant ("SNP %s ..."), and its
+  // row (geneID holds the identifier, k the genotype row, com_U and com_V
+  // the asymptotic U and V) goes to the common-variant result file.
+  bool variant = false;
+  double com_U = 0, com_V = 0;
+  size_t bytes() const;
+};
+
+// Observed statistics of the gene that passed its asymptotic tests, the
+// tests that take part and the resampling slots (99 for a test that does
+// not take part, also for every test of a gene that is not resampled).
+// Fills g's tests and rows when the gene is resampled; returns g.resampled.
+bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
+                             const NullModel &null_model, const ResampleScheme &scheme,
+                             RunArrays &run, const GeneUnderTest &gene, const FamilyRows &rows,
+                             PooledGene &g);
+
+// Scratch of the evaluation, sized once per gene added.
+struct EvalWork {
+  std::vector<double> SZ, row0, row1, w0, w1, Uacc, dtmp;
+  long entries = 0;  // non-zero entries visited (report)
+  // The resamples of a block side by side, subject by subject (variants'
+  // dense columns evaluated in vector lanes, one lane per resample).
+  std::vector<double> lanes;
+};
+
+// Statistic of test `test` of gene g on resample r (|Z|, VT maximum, SKAT
+// sum or EREC maximum); NaN when the resample's null model is not finite.
+double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
+                           const Resample &r, EvalWork &w);
+
+// The pool of the gene pass.
+struct GenePool {
+  const Settings *settings = nullptr;
+  RunArrays *run = nullptr;
+  MessageLog *log = nullptr;
+  ResampleScheme *scheme = nullptr;
+  Resample *r = nullptr;
+  // Resamples made as one block and evaluated gene by gene, so that each
+  // gene's rows are read once per block: block[0] is *r, the others are
+  // the pool's own.
+  std::vector<Resample> extra;
+  EvalWork work;
+  std::deque<std::unique_ptr<PooledGene>> queue;
+  long max_genes = 0;      // resampled genes per pool; 0: bounded by bytes only
+  size_t max_bytes = 0;
+  size_t bytes = 0, peak_bytes = 0;
+  long waiting = 0;        // resampled genes in the queue
+  bool report = false;     // stage report on standard error
+  int pool_number = 0;
+  bool running = false;    // a pool's stages are running
+  // Capture of the gene being set up while others wait.
+  bool capturing = false;
+  FILE *saved_out = nullptr, *saved_log = nullptr, *mem_out = nullptr, *mem_log = nullptr;
+  char *buf_out = nullptr, *buf_log = nullptr;
+  size_t len_out = 0, len_log = 0;
+};
+
+// Pool limits from the environment: QUORVEX_RESAMPLE_POOL (resampled genes
+// per pool, 1 = gene by gene; default no limit) and
+// QUORVEX_RESAMPLE_POOL_BYTES (default 1 GiB); QUORVEX_RESAMPLE_REPORT=1
+// prints each stage's figures on standard error.
+void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
+                    ResampleScheme &scheme, Resample &r, GenePool &pool);
+
+// Before a gene's set-up: captures its output when genes wait.
+void pool_begin_gene(GenePool &pool);
+
+// After the gene's asymptotic tests (g filled, has_row/resampled set):
+// writes it out at once when nothing waits and it is not resampled, else
+// queues it; runs the pool when a limit is reached.
+void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g);
+
+// Resamples made before the waiting genes are evaluated on them.
+const int kResampleBlock = 8;
+
+// Runs the stages over the waiting genes and writes every queued gene.
+void run_pool(GenePool &pool);
+
+// End of the gene pass: runs what waits; prints the peak figures when
+// reporting.
+void finish_gene_pool(GenePool &pool);
+
+#endif

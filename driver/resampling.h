@@ -1,0 +1,134 @@
+#ifndef QUORVEX_DRIVER_RESAMPLING_H
+#define QUORVEX_DRIVER_RESAMPLING_H
+
+// The adaptive resampling scheme shared by the gene pass and the
+// common-variant pass: how resample s (its trait and its null model) is
+// made, the run-wide cache of refitted null coefficients, the hit rule and
+// the stage bookkeeping of each test.
+//
+// Resample s is the same data set for every gene and variant of a run: the
+// generators are reset before the resampling of each, and every resample
+// consumes the same number of uniforms (N - 1 for a permutation of the
+// subjects, N for the Bernoulli draws of a binary trait with covariates).
+// A caller can therefore make resample s once and evaluate every gene or
+// variant in play on it; seek_resample sets the generators to the start of
+// any resample s directly.
+
+#include <cmath>
+
+#include "driver/input.h"
+#include "driver/run_setup.h"
+#include "driver/settings.h"
+
+const long N_PERM_STEP1 = 1000;     // resamples in all at the end of stage 1
+const long N_PERM_STEP2 = 100000;   // ... of stage 2
+const long N_PERM_STEP3 = 1000000;  // ... of stage 3
+
+// Run-wide state of the scheme. The arrays it points to belong to the run
+// (LoadedData, NullModel, RunArrays).
+struct ResampleScheme {
+  int N = 0, D = 0;
+  bool binary = false;
+  double *y = nullptr;      // observed trait (binary, permuted without covariates)
+  double **z = nullptr;     // design, intercept in column 0
+  double *pY = nullptr;     // binary with covariates: fitted null probabilities
+  double *RY = nullptr, *addZ = nullptr, *scaleY = nullptr;  // quantitative
+  double **Iz = nullptr;    // run's null inverse; (Z'Z)^-1 for a quantitative trait
+  double *mleZ = nullptr;   // D = 1: the intercept-only coefficient of every resample
+  // Refit cache, D > 1 only: run->gammaPool row s holds the null
+  // coefficients of resample s (s < 1,000,000); run->STEP1_FLAG, STEP2_FLAG
+  // and STEP3_FLAG say which stages' rows are filled. Kept in the run's
+  // arrays, so every pass's scheme shares them.
+  RunArrays *run = nullptr;
+  long MORE = 0;  // "-resample" value, used when mmore is 1
+  double DELTA = 1.0;  // EREC delta
+  int mmore = 0;
+  // Binary trait without covariates: every resample's null variances and
+  // inverse information are those of the fixed intercept-only model
+  // (computed once), and mu_fixed[i] its fitted mean.
+  double *v_fixed = nullptr, *mu_fixed = nullptr;
+  double **Iz_fixed = nullptr;
+  // True when the variance part of every score is the same for every
+  // resample: a quantitative trait, or a binary trait without covariates.
+  bool fixed_variance = false;
+};
+
+// One resample: its trait, its null model and the values that the EREC
+// scores of every gene share. Allocated once, refilled per resample.
+struct Resample {
+  long s = -1;
+  double *permY = nullptr;    // [N] trait
+  int *perm = nullptr;        // [N] permutation (permutation cases)
+  double *centerY = nullptr;  // [N] null residuals
+  double *v = nullptr;        // [N] binary: null variances (v_fixed without covariates)
+  double *v_own = nullptr;    // [N] storage for them
+  double **Iz = nullptr;      // binary: inverse information (Iz_fixed without covariates)
+  double **Iz_own = nullptr;  // [D][D] storage for it
+  double SigmaSQ = 0;         // quantitative: residual variance
+  double *gamma = nullptr;    // [D] work: computed null coefficients
+  double *YZ = nullptr;       // [D] work
+  double sum_y = 0;           // sum of permY (binary EREC tables)
+  double *ycenter = nullptr;  // [N] quantitative: permY - mean(permY) (EREC slopes)
+  // Binary trait: per subject centerY, v and the design columns 1..D-1
+  // together (score_stat_packed), when column 0 is exactly 1.0.
+  double *packed = nullptr;
+  bool finite = true;         // every residual (and variance) is finite
+  bool refit_warned = false;  // a refit of this resample printed its warning
+};
+
+// Sets the scheme up for the run (after fit_null_model); Resample storage too.
+void init_resample_scheme(const Settings &settings, const LoadedData &data,
+                          const NullModel &null_model, RunArrays &run, ResampleScheme &scheme,
+                          Resample &r);
+void free_resample_scheme(ResampleScheme &scheme, Resample &r);
+
+// Allocates the storage of r for a scheme whose data pointers are set (and,
+// for a binary trait without covariates, the fixed null model, once).
+void alloc_resample(ResampleScheme &scheme, Resample &r);
+
+// Releases the storage of r alone (a further resample of the same scheme).
+void free_resample(const ResampleScheme &scheme, Resample &r);
+
+// Resets the generators for the resampling of one gene, one variant or one
+// pool of them: the permutation generator always, the Bernoulli generator
+// for a binary trait.
+void start_resampling(const ResampleScheme &scheme);
+
+// Sets the generators to their state at the start of resample s, as if
+// resamples 0..s-1 had been made after start_resampling.
+void seek_resample(const ResampleScheme &scheme, long s);
+
+// Makes resample s from the generators' current state (which it advances):
+// the trait, the null coefficients (from the cache or refitted, filling the
+// cache), the null model and the shared EREC values.
+void make_resample(ResampleScheme &scheme, long s, Resample &r);
+
+// A test of the resampling: its observed statistic, hit count, p-value slot
+// and whether it is in play.
+struct ResampleTest {
+  double obs = 0;
+  double n = 0;
+  double *slot = nullptr;
+  bool in_play = false;
+};
+
+// Hit rule: the resampled statistic reaches the observed one, with an
+// absolute tolerance of 1e-10; a NaN never hits.
+inline bool is_hit(double T_s, double T_obs) {
+  return T_s > T_obs || std::fabs(T_s - T_obs) < 1e-10;
+}
+
+// Resamples s of stage 1..4 are [stage_first(stage), stage_end(stage)).
+long stage_first(int stage);
+long stage_end(int stage, const ResampleScheme &scheme);
+
+// End of a stage for a test in play: writes (n + 1) / (resamples so far + 1)
+// into its slot and decides whether it goes on (stage 1: p <= 0.1, stage 2:
+// p <= 0.001, stage 3: mmore and p <= 0.0001, stage 4: never). Returns true
+// when the end-of-stage-3 warning is due (p < 0.0001 without mmore).
+bool end_stage(ResampleTest &test, int stage, const ResampleScheme &scheme);
+
+// The warning text of a logistic refit that did not converge.
+extern const char *const kRefitWarning;
+
+#endif
