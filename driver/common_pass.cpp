@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "driver/common_resampling.h"
+#include "driver/file_checks.h"
 #include "driver/gene_resampling.h"
 #include "driver/gene_setup.h"
 #include "driver/genotype_tokens.h"
@@ -22,32 +23,13 @@ namespace {
 const std::size_t kTokenBytes = 1024;  // any genotype value: at most 1023 characters
 const std::size_t kRowBytes = 1024;    // a result row: identifier (<= 255) and five numbers
 
-// Writes text to the result file and closes it: create (truncate) it, or
-// append to it, as fopen's "w" and "a" do (mode 0666 less the umask). Plain
-// system calls, so that a row costs no allocation. Stops the run when the
-// file cannot be opened ("Error: Cannot create output file '%s'.") or when
-// the write or the close fails ("Error: Cannot write output file '%s'."), so
-// that a full disk never passes for a finished run.
+// Writes text to the result file (created, or appended to) and closes it;
+// stops the run when the file cannot be opened ("Error: Cannot create
+// output file '%s'.") or, in write_output_file, when the write or the close
+// fails.
 void write_result_text(const char *name, bool append, const char *text, std::size_t length) {
-  const int fd = open(name, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0666);
-  if (fd < 0) {
+  if (!write_output_file(name, append, text, length)) {
     std::printf("Error: Cannot create output file '%s'.\n", name);
-    kill_QUORVEX();
-  }
-  bool written = true;
-  while (length > 0) {
-    const ssize_t n = write(fd, text, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      written = false;
-      break;
-    }
-    text += n;
-    length -= (std::size_t)n;
-  }
-  const bool closed = close(fd) == 0;
-  if (!written || !closed) {
-    std::printf("Error: Cannot write output file '%s'.\n", name);
     kill_QUORVEX();
   }
 }

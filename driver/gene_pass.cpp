@@ -77,6 +77,7 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
 
 int run_testing(const Settings &settings, const LoadedData &data) {
   check_null_model_data(data);
+  check_design(settings, data);
   NullModel null_model;
   RunArrays run;
   allocate_run(settings, data, null_model, run);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/file_checks.h"
 #include "stats/sorts.h"
 
 namespace {
@@ -81,23 +82,15 @@ std::string gene_result_row(const Settings &settings, const RunArrays &run, long
 }
 
 void write_gene_header(const Settings &settings) {
-  FILE *f = fopen(settings.output, "w");
-  if (f == nullptr) {
+  if (!write_output_file(settings.output, false, gene_result_header(settings))) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  const std::string h = gene_result_header(settings);
-  fputs(h.c_str(), f);
-  fclose(f);
 }
 
 void write_gene_row(const Settings &settings, const RunArrays &run, long k, const char *geneID) {
-  FILE *f = fopen(settings.output, "a");
-  if (f == nullptr) {
+  if (!write_output_file(settings.output, true, gene_result_row(settings, run, k, geneID))) {
     printf("Error: Cannot create output file '%s'.\n", settings.output);
     kill_QUORVEX();
   }
-  const std::string r = gene_result_row(settings, run, k, geneID);
-  fputs(r.c_str(), f);
-  fclose(f);
 }

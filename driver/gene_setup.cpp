@@ -1,6 +1,7 @@
 #include "driver/gene_setup.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include "driver/file_checks.h"
 #include "numeric/arrays.h"
 #include "stats/sorts.h"
 
@@ -112,19 +114,27 @@ void build_genotype_index(const LoadedData &data, GenotypeIndex &index) {
 
 void build_weight_index(FILE *f, WeightIndex &index) {
   index.first_line.clear();
+  index.line_number.clear();
   char *line = nullptr;
   size_t cap = 0;
   ssize_t got;
   long long offset = 0;
+  long number = 0;
   std::string key;
   while ((got = getline(&line, &cap, f)) != -1) {
+    number++;
     const char *s = line;
+    // A UTF-8 byte-order mark at the start of the file is skipped.
+    long long skip = 0;
+    if (offset == 0 && got >= 3 && memcmp(s, "\xEF\xBB\xBF", 3) == 0) skip = 3;
+    s += skip;
     while (*s && is_blank((unsigned char)*s)) s++;
     if (*s) {
       const char *e = s;
       while (*e && !is_blank((unsigned char)*e)) e++;
       key.assign(s, (size_t)(e - s));
-      index.first_line.emplace(key, offset);  // keeps the first occurrence
+      // keeps the first occurrence
+      if (index.first_line.emplace(key, offset + skip).second) index.line_number.emplace(key, number);
     }
     offset += got;
   }
@@ -315,23 +325,41 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
 void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays &run,
                        GeneUnderTest &gene) {
   gene.n_weight = 0;
-  FILE *f = fopen(settings.wfile, "r");
-  if (f == nullptr) {
-    printf("fail\nError: Cannot open weight file '%s'.\n", settings.wfile);
-    kill_QUORVEX();
-  }
+  FILE *f = open_input_file(settings.wfile, "weight file");
+  char *line = nullptr;
+  // The file and the line buffer are released also when a stop throws.
+  struct Release {
+    FILE *f;
+    char **line;
+    ~Release() {
+      free(*line);
+      fclose(f);
+    }
+  } release{f, &line};
   if (!weights.built) build_weight_index(f, weights);
   auto it = weights.first_line.find(gene.geneID);
-  if (it == weights.first_line.end()) {
-    fclose(f);
-    return;
-  }
+  if (it == weights.first_line.end()) return;
   fseeko(f, (off_t)it->second, SEEK_SET);
-  char *line = nullptr;
+  long number = weights.line_number[gene.geneID] - 1;
   size_t cap = 0;
   std::vector<char *> tokens;
   int K = 0;
-  while (getline(&line, &cap, f) != -1) {
+  // A weight as atof reads it; one that is not finite (nan, inf, overflow)
+  // would make every score of the gene meaningless.
+  auto weight = [&](const char *text, const char *snp) {
+    const double w = strtod(text, nullptr);
+    if (!std::isfinite(w))
+      stop_run("fail\nError: Line %ld of weight file '%s': weight '%s' of gene '%s', SNP '%s' is "
+               "not a finite number.\n",
+               number, settings.wfile, text, gene.geneID, snp);
+    return w;
+  };
+  ssize_t got;
+  while ((got = getline(&line, &cap, f)) != -1) {
+    number++;
+    // The line is split as a C string: a NUL byte would hide the rest of it.
+    if (memchr(line, '\0', (size_t)got) != nullptr)
+      stop_run("fail\nError: Line %ld of weight file '%s' holds a NUL byte.\n", number, settings.wfile);
     split_tokens(line, tokens);
     if (tokens.empty()) continue;
     if (strcmp(tokens[0], gene.geneID) != 0) break;  // the gene's first run of lines ends
@@ -345,31 +373,28 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
     if (j < 0) continue;
     const int count = (int)tokens.size() - 2;
     if (K == 0) {
-      if (count == 0) kill_QUORVEX();
-      if (count > kMaxWeights) {
-        printf("fail\nError: Gene '%s', SNP '%s': more than %d weights on one line of the "
-               "weight file.\n",
-               gene.geneID, tokens[1], kMaxWeights);
-        kill_QUORVEX();
-      }
-      for (int w = 0; w < count; w++) run.buffer_weight[w] = strtod(tokens[2 + w], nullptr);
+      if (count == 0)
+        stop_run("fail\nError: Gene '%s', SNP '%s': no weights on line %ld of the weight file '%s'.\n",
+                 gene.geneID, tokens[1], number, settings.wfile);
+      if (count > kMaxWeights)
+        stop_run("fail\nError: Gene '%s', SNP '%s': more than %d weights on one line of the "
+                 "weight file.\n",
+                 gene.geneID, tokens[1], kMaxWeights);
+      for (int w = 0; w < count; w++) run.buffer_weight[w] = weight(tokens[2 + w], tokens[1]);
       K = count;
       gene.wt = dmatrix(0, K - 1, 0, gene.N_SNP - 1);
+      gene.n_weight = K;
       // A used variant without a weight line has weight 0 in every vector.
       for (int w = 0; w < K; w++)
         for (long s = 0; s < gene.N_SNP; s++) gene.wt[w][s] = 0.0;
       for (int w = 0; w < K; w++) gene.wt[w][j] = run.buffer_weight[w];
     } else {
-      if (count != K) {
-        puts("fail\nError: The number of weights can not be different between SNPs within one "
-             "gene.");
-        kill_QUORVEX();
-      }
-      for (int w = 0; w < K; w++) gene.wt[w][j] = strtod(tokens[2 + w], nullptr);
+      if (count != K)
+        stop_run("fail\nError: The number of weights can not be different between SNPs within one "
+                 "gene.\n");
+      for (int w = 0; w < K; w++) gene.wt[w][j] = weight(tokens[2 + w], tokens[1]);
     }
   }
-  free(line);
-  fclose(f);
   gene.n_weight = K;
 }
 

@@ -23,11 +23,13 @@ struct GenotypeIndex {
   char **ids = nullptr;  // the loader's geno_snpID
 };
 
-// Where each gene identifier's first run of lines begins in the weight file;
-// built by the first gene that reads weights.
+// Where each gene identifier's first run of lines begins in the weight file
+// (byte offset and line number, from 1); built by the first gene that reads
+// weights.
 struct WeightIndex {
   bool built = false;
   std::unordered_map<std::string, long long> first_line;
+  std::unordered_map<std::string, long> line_number;
 };
 
 // Reading position in a block of genotype rows: [p, end).
@@ -88,7 +90,9 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
                          GeneUnderTest &gene);
 
 // Reads the gene's weights into wt and n_weight (opening the weight file,
-// which stops the run when it cannot be opened).
+// which stops the run when it cannot be opened or is not a regular file).
+// A used variant's line without weights, or with a weight that is not a
+// finite number, stops the run naming the line.
 void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays &run,
                        GeneUnderTest &gene);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/file_checks.h"
 #include "driver/genotype_tokens.h"
 #include "driver/text_file.h"
 #include "numeric/arrays.h"
@@ -18,26 +19,18 @@ namespace {
 constexpr std::size_t kMaxIdentifier = 255;  // bytes of an identifier
 constexpr std::size_t kMaxToken = 1023;      // bytes of any other token
 
-// Writes a message and stops the run.
-[[noreturn]] void fail(const char *format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  kill_QUORVEX();
-}
+// Closes a file when the loader leaves, also through a stop that throws.
+struct FileCloser {
+  std::FILE *f;
+  ~FileCloser() {
+    if (f) std::fclose(f);
+  }
+};
 
-std::FILE *open_input(const char *name, const char *failure_format) {
-  std::FILE *f = std::fopen(name, "rb");
-  if (!f) fail(failure_format, name);
-  return f;
-}
-
-CountResult count_file(const char *name, const char *failure_format) {
-  std::FILE *f = open_input(name, failure_format);
-  CountResult c = count_rows_and_tabs(f);
-  std::fclose(f);
-  return c;
+CountResult count_file(const char *name, const char *kind) {
+  std::FILE *f = open_input_file(name, kind);
+  FileCloser closer{f};
+  return count_rows_and_tabs(f);
 }
 
 // The next blank-separated token of [*p, end) as [*tb, *te); false when the
@@ -70,11 +63,12 @@ void token_text(const char *tb, const char *te, char (&text)[kMaxToken + 1]) {
   text[len] = '\0';
 }
 
-// A whole token read as a real number in the syntax of scanf "%lg".
-bool parse_real(const char *text, double *value) {
+// A whole token read as a real number in the syntax of scanf "%lg" (a NUL
+// byte inside the token leaves it unread, so the token is refused).
+bool parse_real(const char *text, std::size_t length, double *value) {
   char *stop = nullptr;
   *value = std::strtod(text, &stop);
-  return stop != text && *stop == '\0';
+  return stop != text && stop == text + length;
 }
 
 // Identifier texts of one list: kept in one block, each zero-terminated,
@@ -102,17 +96,20 @@ class IdentifierStore {
 
 void check_identifier(const char *tb, const char *te, long line, const char *kind, const char *name) {
   if (static_cast<std::size_t>(te - tb) > kMaxIdentifier)
-    fail("fail\nError: Line %ld of %s '%s' holds an identifier longer than 255 bytes.\n", line, kind, name);
+    stop_run("fail\nError: Line %ld of %s '%s' holds an identifier longer than 255 bytes.\n", line, kind, name);
+  // Identifiers are kept as C strings: a NUL byte would cut one short.
+  if (std::memchr(tb, '\0', static_cast<std::size_t>(te - tb)) != nullptr)
+    stop_run("fail\nError: Line %ld of %s '%s' holds an identifier with a NUL byte.\n", line, kind, name);
 }
 
 void check_token(const char *tb, const char *te, long line, const char *kind, const char *name) {
   if (static_cast<std::size_t>(te - tb) > kMaxToken)
-    fail("fail\nError: Line %ld of %s '%s' holds a token longer than 1023 bytes.\n", line, kind, name);
+    stop_run("fail\nError: Line %ld of %s '%s' holds a token longer than 1023 bytes.\n", line, kind, name);
 }
 
 [[noreturn]] void fail_fields(long line, const char *kind, const char *name, long fields, long expected) {
-  fail("fail\nError: Line %ld of %s '%s' has %ld fields; every row must have %ld.\n", line, kind, name,
-       fields, expected);
+  stop_run("fail\nError: Line %ld of %s '%s' has %ld fields; every row must have %ld.\n", line, kind, name,
+           fields, expected);
 }
 
 const char kPhenotypeKind[] = "phenotype file";
@@ -133,39 +130,59 @@ int classify_trait(long N, double *y) {
   return 1;
 }
 
+// The number of fields most rows have (the earliest such count on a tie).
+long usual_count(const std::vector<long> &fields, long otherwise) {
+  std::vector<std::pair<long, long>> tally;  // (fields, rows), in order of first sight
+  for (long n : fields) {
+    std::size_t t = 0;
+    while (t < tally.size() && tally[t].first != n) t++;
+    if (t == tally.size()) tally.emplace_back(n, 0);
+    tally[t].second++;
+  }
+  long best = 0, usual = otherwise;
+  for (const auto &t : tally)
+    if (t.second > best) best = t.second, usual = t.first;
+  return usual;
+}
+
 }  // namespace
 
 void load_phenotype(const char *phenotype, PhenotypeData *ph) {
   std::printf("\nPHENOTYPE..........");
-  const char *open_failure = "fail\nError: Cannot open phenotype file '%s'.\n";
-  CountResult c = count_file(phenotype, open_failure);
-  if (c.rows == 0) fail("fail\nError: Phenotype file '%s' is empty.\n", phenotype);
+  CountResult c = count_file(phenotype, kPhenotypeKind);
+  if (c.rows == 0) stop_run("fail\nError: Phenotype file '%s' is empty.\n", phenotype);
   const long N = c.rows, p = c.tabs / c.rows;
   const char *no_tab = "fail\nError: Phenotype file '%s' has no tab-separated columns.\n";
-  if (c.tabs == 0) fail(no_tab, phenotype);
+  if (c.tabs == 0) stop_run(no_tab, phenotype);
 
   // The file is small: its lines are checked as a whole first, so that an
   // empty line is named before the rows whose count of fields it upset.
-  std::FILE *f = open_input(phenotype, open_failure);
   std::vector<std::string> lines;
   {
+    std::FILE *f = open_input_file(phenotype, kPhenotypeKind);
+    FileCloser closer{f};
     LineReader reader(f, std::size_t(1) << 16);
     const char *b, *e;
     long offset;
     while (static_cast<long>(lines.size()) < N && reader.next(&b, &e, &offset)) lines.emplace_back(b, e);
   }
-  std::fclose(f);
   const long expected = p + 1;
-  for (std::size_t i = 0; i < lines.size(); i++)
-    if (count_tokens(lines[i].data(), lines[i].data() + lines[i].size()) == 0)
-      fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, 0, expected);
+  std::vector<long> fields(lines.size());
+  for (std::size_t i = 0; i < lines.size(); i++) {
+    fields[i] = count_tokens(lines[i].data(), lines[i].data() + lines[i].size());
+    if (fields[i] == 0) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, 0, expected);
+  }
   // Tabs on fewer rows than the file has (a two-column file ending in an
   // empty line is named above) leave no column for the trait.
-  if (p == 0) fail(no_tab, phenotype);
-  for (std::size_t i = 0; i < lines.size(); i++) {
-    long n = count_tokens(lines[i].data(), lines[i].data() + lines[i].size());
-    if (n != expected) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, n, expected);
-  }
+  if (p == 0) stop_run(no_tab, phenotype);
+  // The column count comes from the tabs per row on average, which a ragged
+  // row shifts: the row named is the first that differs from the count most
+  // rows have (the earliest such count on a tie), so that the offending row
+  // is named rather than the first one.
+  const long usual = usual_count(fields, expected);
+  for (std::size_t i = 0; i < lines.size(); i++)
+    if (fields[i] != usual) fail_fields(static_cast<long>(i) + 1, kPhenotypeKind, phenotype, fields[i], usual);
+  if (usual != expected) fail_fields(1, kPhenotypeKind, phenotype, usual, expected);
 
   ph->pheno_NROW = N;
   ph->pheno_NCOL = p;
@@ -181,10 +198,10 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
       if (col == 0) continue;  // the subject identifier is not used
       token_text(tb, te, text);
       double value;
-      if (!parse_real(text, &value) || !std::isfinite(value))
-        fail("fail\nError: Line %ld of phenotype file '%s': value '%s' in column %ld is not a number"
-             " (phenotypes have no missing-value code).\n",
-             i + 1, phenotype, text, col + 1);
+      if (!parse_real(text, static_cast<std::size_t>(te - tb), &value) || !std::isfinite(value))
+        stop_run("fail\nError: Line %ld of phenotype file '%s': value '%s' in column %ld is not a number"
+                 " (phenotypes have no missing-value code).\n",
+                 i + 1, phenotype, text, col + 1);
       if (col == 1)
         ph->y[i] = value;
       else
@@ -196,13 +213,52 @@ void load_phenotype(const char *phenotype, PhenotypeData *ph) {
   std::printf("Is the phenotype binary? %s\n", ph->BINARY_Y ? "YES" : "NO");
 }
 
+namespace {
+
+// Number of values (fields after the identifier) of a genotype line.
+long genotype_values(const char *b, const char *e) {
+  long n = count_tokens(b, e);
+  return n > 0 ? n - 1 : 0;
+}
+
+// The tab count does not match N subjects per row. When the rows do not all
+// hold the same number of values, the first row without N values is named;
+// otherwise (every row has the same wrong count) the subject numbers differ.
+[[noreturn]] void fail_genotype_shape(const char *genotype, long N) {
+  std::FILE *f = open_input_file(genotype, kGenotypeKind);
+  FileCloser closer{f};
+  LineReader reader(f);
+  const char *b, *e;
+  long offset, first_count = -1, first_wrong = 0, wrong_count = 0;
+  bool uniform = true;
+  while (reader.next(&b, &e, &offset)) {
+    long n = genotype_values(b, e);
+    if (first_count < 0) first_count = n;
+    if (n != first_count) uniform = false;
+    if (n != N && first_wrong == 0) {
+      first_wrong = reader.line_number();
+      wrong_count = count_tokens(b, e);
+    }
+  }
+  if (!uniform && first_wrong > 0) fail_fields(first_wrong, kGenotypeKind, genotype, wrong_count, N + 1);
+  stop_run("fail\nError: subject number not match in genofile and phenofile.\n");
+}
+
+// A genotype is the count of the coded allele: a finite number in [0, 2].
+[[noreturn]] void fail_genotype_value(const char *genotype, long line, long column, const char *text) {
+  stop_run("fail\nError: Line %ld of genotype file '%s': value '%s' in column %ld is not a genotype"
+           " (a number from 0 to 2; missing values are written NA).\n",
+           line, genotype, text, column);
+}
+
+}  // namespace
+
 void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
   std::printf("\nGENOTYPE..........");
-  const char *open_failure = "fail\nError: Cannot open genotype file '%s'.\n";
-  CountResult c = count_file(genotype, open_failure);
-  if (c.rows == 0) fail("fail\nError: Genotype file '%s' is empty.\n", genotype);
+  CountResult c = count_file(genotype, kGenotypeKind);
+  if (c.rows == 0) stop_run("fail\nError: Genotype file '%s' is empty.\n", genotype);
   const long rows = c.rows, ncol = c.tabs / c.rows;
-  if (ncol != N) fail("fail\nError: subject number not match in genofile and phenofile.\n");
+  if (ncol != N) fail_genotype_shape(genotype, N);
 
   g->geno_NROW = rows;
   g->geno_NCOL = ncol;
@@ -212,7 +268,8 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
   g->geno_offset = static_cast<long *>(std::malloc(sizeof(long) * static_cast<std::size_t>(rows)));
   if (!g->geno_offset) nrerror("allocation failure of genotype row offsets");
 
-  std::FILE *f = open_input(genotype, open_failure);
+  std::FILE *f = open_input_file(genotype, kGenotypeKind);
+  FileCloser closer{f};
   LineReader reader(f);
   IdentifierStore ids;
   const long expected = N + 1;
@@ -241,20 +298,37 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
         if (x > hi) hi = x;
       }
     };
+    long column = 1;  // the file column of the current token (the identifier is column 1)
     const long values = for_each_row_token(
         q, e,
         // One-character token (the usual 0, 1 or 2): a digit is its own
-        // value, anything else has no numeric prefix ("N" alone is not
-        // missing), exactly as atof reads them.
-        [&](char c) { observe((c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0); },
+        // value, anything else has no numeric prefix, exactly as atof reads
+        // them. A digit above 2 is no genotype; "N" alone would read as 0
+        // here but as missing in the gene pass, so it is refused as well.
+        [&](char c) {
+          column++;
+          if ((c >= '3' && c <= '9') || c == 'N') {
+            const char one[2] = {c, '\0'};
+            fail_genotype_value(genotype, line, column, one);
+          }
+          observe((c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0);
+        },
         [&](const char *vb, const char *ve) {
+          column++;
           check_token(vb, ve, line, kGenotypeKind, genotype);
           if (vb[0] == 'N' && vb[1] == 'A') {
             missing++;
             return;
           }
           token_text(vb, ve, text);
-          observe(std::strtod(text, nullptr));  // what atof gives
+          // The gene pass reads a token as missing when its first character
+          // is "N" or its second "A"; the other such tokens ("N/", "1A")
+          // would be observed here and missing there, so they are refused.
+          if (vb[0] == 'N' || vb[1] == 'A') fail_genotype_value(genotype, line, column, text);
+          const double x = std::strtod(text, nullptr);  // what atof gives (0 without a numeric prefix)
+          // Not a number, infinite, negative (a "-1" missing code) or above 2.
+          if (!(x >= 0.0 && x <= 2.0)) fail_genotype_value(genotype, line, column, text);
+          observe(x);
         });
     if (values != N) fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
     if (observed) {
@@ -267,19 +341,42 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
     }
     g->geno_naRate[r] = static_cast<double>(missing) / static_cast<double>(N);
   }
-  std::fclose(f);
   ids.finish(rows, &g->geno_snpID, &g->geno_snpID_storage);
   std::puts("successful");
 }
 
+namespace {
+
+// A mapping row with the wrong number of fields. The column count comes from
+// the tabs per row on average, which a ragged row shifts: when most rows
+// hold 2, 3 or 4 fields and that is not the count in force, the first row
+// that differs from most rows is named.
+[[noreturn]] void fail_mapping_fields(const char *mapfile, long line, long fields, long used) {
+  std::vector<long> counts;
+  {
+    std::FILE *f = open_input_file(mapfile, kMappingKind);
+    FileCloser closer{f};
+    LineReader reader(f, std::size_t(1) << 20);
+    const char *b, *e;
+    long offset;
+    while (reader.next(&b, &e, &offset)) counts.push_back(count_tokens(b, e));
+  }
+  const long usual = usual_count(counts, used);
+  if (usual != used && usual >= 2 && usual <= 4)
+    for (std::size_t i = 0; i < counts.size(); i++)
+      if (counts[i] != usual) fail_fields(static_cast<long>(i) + 1, kMappingKind, mapfile, counts[i], usual);
+  fail_fields(line, kMappingKind, mapfile, fields, used);
+}
+
+}  // namespace
+
 void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
   std::printf("\nGENE-SNP MAPFILE..........");
-  const char *open_failure = "fail\nError: Cannot open gene-SNP mapfile '%s'.\n";
-  CountResult c = count_file(mapfile, open_failure);
-  if (c.rows == 0) fail("fail\nError: Gene-SNP mapfile '%s' is empty.\n", mapfile);
+  CountResult c = count_file(mapfile, kMappingKind);
+  if (c.rows == 0) stop_run("fail\nError: Gene-SNP mapfile '%s' is empty.\n", mapfile);
   const long rows = c.rows, cols = c.tabs / c.rows + 1;
   if (cols < 2)
-    fail("fail\nError: Need at least two columns in mapping file: first column for geneID, second column for SNPID.\n");
+    stop_run("fail\nError: Need at least two columns in mapping file: first column for geneID, second column for SNPID.\n");
 
   m->map_NROW = rows;
   m->maf_flag = cols <= 2 ? 1 : 0;
@@ -291,7 +388,8 @@ void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
   // Columns read per row: 2, 3 or 4; a file of five or more columns is read
   // as a three-column file, the rest of each line ignored.
   const long used = cols >= 5 ? 3 : cols;
-  std::FILE *f = open_input(mapfile, open_failure);
+  std::FILE *f = open_input_file(mapfile, kMappingKind);
+  FileCloser closer{f};
   LineReader reader(f, std::size_t(1) << 20);
   IdentifierStore genes, snps;
   char text[kMaxToken + 1];
@@ -302,9 +400,10 @@ void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
     const long line = got ? reader.line_number() : r + 1;
     const long fields = got ? count_tokens(b, e) : 0;
     if (cols >= 5 ? fields < used : fields != used) {
+      if (cols < 5) fail_mapping_fields(mapfile, line, fields, used);
       if (cols >= 5)
-        fail("fail\nError: Line %ld of gene-SNP mapfile '%s' has %ld fields; every row must have at least 3.\n",
-             line, mapfile, fields);
+        stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s' has %ld fields; every row must have at least 3.\n",
+                 line, mapfile, fields);
       fail_fields(line, kMappingKind, mapfile, fields, used);
     }
     const char *q = b, *tb = b, *te = b;
@@ -318,18 +417,20 @@ void load_mapping(const char *mapfile, long geno_NROW, MappingData *m) {
       }
       token_text(tb, te, text);
       if (col == 2) {
-        if (!parse_real(text, &m->map_maf[r]))
-          fail("fail\nError: Line %ld of gene-SNP mapfile '%s': frequency '%s' is not a number.\n", line,
-               mapfile, text);
+        if (!parse_real(text, static_cast<std::size_t>(te - tb), &m->map_maf[r]))
+          stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s': frequency '%s' is not a number.\n", line,
+                   mapfile, text);
+        if (!(m->map_maf[r] >= 0.0 && m->map_maf[r] <= 1.0))
+          stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s': frequency '%s' is not between 0 and 1.\n",
+                   line, mapfile, text);
       } else if (std::strcmp(text, "0") == 0 || std::strcmp(text, "1") == 0) {
         m->map_thresh[r] = text[0] - '0';
       } else {
-        fail("fail\nError: Line %ld of gene-SNP mapfile '%s': threshold flag '%s' is neither 0 nor 1.\n", line,
-             mapfile, text);
+        stop_run("fail\nError: Line %ld of gene-SNP mapfile '%s': threshold flag '%s' is neither 0 nor 1.\n", line,
+                 mapfile, text);
       }
     }
   }
-  std::fclose(f);
   genes.finish(rows, &m->map_geneID, &m->map_geneID_storage);
   snps.finish(rows, &m->map_snpID, &m->map_snpID_storage);
 

@@ -1,10 +1,15 @@
 #include "driver/run_setup.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 #include <cstdarg>
 #include <ctime>
 
+#include "driver/file_checks.h"
 #include "numeric/arrays.h"
+#include "numeric/linalg.h"
 #include "numeric/regression.h"
 #include "stats/null_model.h"
 #include "stats/sorts.h"
@@ -12,6 +17,15 @@
 namespace {
 
 const long kGammaPoolRows = 1000000;  // one row per resample index below 1,000,000
+
+// Rank check of the design before the fit: with every column (intercept
+// included, not centred, since the fit works on these columns) scaled to
+// unit length, a column closer than 1e-8 to the span of the others makes
+// the information matrix Z'Z numerically singular (condition of order 1e16,
+// the limit of double precision).
+const double kRankTolerance = 1e-8;
+// Covariate magnitudes whose squares stay far from overflow and underflow.
+const double kLargestCovariate = 1e150;
 
 double *filled_dvector(long n, double value) {
   double *a = dvector(0, n - 1);
@@ -47,6 +61,43 @@ void check_null_model_data(const LoadedData &data) {
            N, p, p - 1);
     kill_QUORVEX();
   }
+}
+
+void check_design(const Settings &settings, const LoadedData &data) {
+  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
+  double **z = data.pheno.z;
+  const char *file = settings.phenotype;
+  // Design column j (j >= 1) is column j + 2 of the phenotype file.
+  for (long j = 1; j < p; j++) {
+    double big = 0;
+    for (long i = 0; i < N; i++) big = std::max(big, std::fabs(z[i][j]));
+    if (big > kLargestCovariate || (big > 0 && big < 1.0 / kLargestCovariate)) {
+      printf("\nError: Covariate column %ld of phenotype file '%s' holds values too %s for the null "
+             "model fit (absolute values must lie between 1e-150 and 1e150); rescale it.\n",
+             j + 2, file, big > kLargestCovariate ? "large" : "small");
+      kill_QUORVEX();
+    }
+  }
+  std::vector<int> involved((size_t)p);
+  const int d = dependent_column(z, N, (int)p, kRankTolerance, involved.data());
+  if (d < 0) return;
+  std::vector<long> columns;
+  for (long j = 1; j < p; j++)
+    if (involved[(size_t)j] && j != d) columns.push_back(j + 2);
+  if (columns.empty()) {
+    printf("\nError: Covariate column %d of phenotype file '%s' is constant (it varies by less than "
+           "a relative 1e-8 of its values), so the null model cannot be fitted.\n",
+           d + 2, file);
+    kill_QUORVEX();
+  }
+  std::string list;
+  for (size_t k = 0; k < columns.size(); k++)
+    list += (k == 0 ? "" : k + 1 == columns.size() ? " and " : ", ") + std::to_string(columns[k]);
+  printf("\nError: Covariate column %d of phenotype file '%s' is a linear combination of column%s %s "
+         "%s(to a relative tolerance of 1e-8), so the null model cannot be fitted.\n",
+         d + 2, file, columns.size() > 1 ? "s" : "", list.c_str(),
+         involved[0] ? "and the intercept " : "");
+  kill_QUORVEX();
 }
 
 void allocate_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
@@ -174,7 +225,8 @@ void start_testing(const Settings &settings, MessageLog &log) {
   puts("\n*---------------- START QUORVEX TEST ----------------*");
   printf("              %s\n", asctime(localtime(&now)));
   if (settings.mmsgl) {
-    log.file = fopen(settings.msglog, "w");
+    log.file = open_output(settings.msglog, "w");
+    log.name = settings.msglog;
     if (log.file == nullptr) {
       printf("Error: Cannot create warning message log '%s'.\n", settings.msglog);
       kill_QUORVEX();
@@ -189,15 +241,17 @@ void report_warning(MessageLog &log, const char *format, ...) {
   va_end(args);
   if (log.file != nullptr) {
     va_start(args, format);
-    vfprintf(log.file, format, args);
+    const int written = vfprintf(log.file, format, args);
     va_end(args);
+    if (written < 0) fail_output(log.name);
   }
 }
 
 void end_testing(MessageLog &log) {
   if (log.file != nullptr) {
-    fclose(log.file);
+    FILE *f = log.file;
     log.file = nullptr;
+    close_output(f, log.name);
   }
   time_t now = time(nullptr);
   puts("\n*----------------- END QUORVEX TEST -----------------*");

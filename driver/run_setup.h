@@ -73,12 +73,21 @@ struct RunArrays {
 // "-msglog" was given, else file is null.
 struct MessageLog {
   FILE *file = nullptr;
+  const char *name = nullptr;  // the file's name, for the message of a failed write
 };
 
 // Stops the run (message and kill_QUORVEX) when the null model cannot be
 // fitted: a binary trait with one value only, no more subjects than design
 // columns.
 void check_null_model_data(const LoadedData &data);
+
+// Stops the run when the design cannot be fitted: a covariate column with
+// values beyond 1e150 (or all below 1e-150) in absolute value, or a design
+// (intercept and covariates, each scaled to unit length) of which one column
+// lies within a relative 1e-8 of the span of the others: a constant
+// covariate, or one that is a linear combination of others. The message
+// names the phenotype file's columns involved.
+void check_design(const Settings &settings, const LoadedData &data);
 
 // Allocates the run arrays the settings call for; the p-value slots of the
 // gene pass and the resampling slots start at 99.
@@ -101,8 +110,8 @@ void start_testing(const Settings &settings, MessageLog &log);
 void report_warning(MessageLog &log, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// Closes the message log (when open), prints the "END" heading with the local
-// time.
+// Closes the message log (when open; a failed write or close stops the run),
+// prints the "END" heading with the local time.
 void end_testing(MessageLog &log);
 
 // Releases everything allocate_run allocated.

@@ -1,7 +1,9 @@
 #include "driver/score_logs.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "driver/file_checks.h"
 #include "stats/sorts.h"
 
 namespace {
@@ -18,19 +20,13 @@ void cannot_create_multi(const char *name) {
 
 // Creates (truncates) one log and writes its header.
 bool create_log(const char *name, bool quantitative, double SigmaSQ) {
-  FILE *f = fopen(name, "w");
-  if (f == nullptr) return false;
-  if (quantitative) fprintf(f, "#ResidualVariance = %.9f\n", SigmaSQ);
-  fclose(f);
-  return true;
+  char header[512] = "";  // room for the widest %.9f of a double
+  if (quantitative) snprintf(header, sizeof header, "#ResidualVariance = %.9f\n", SigmaSQ);
+  return write_output_file(name, false, header, strlen(header));
 }
 
 bool append_log(const char *name, const std::string &block) {
-  FILE *f = fopen(name, "a");
-  if (f == nullptr) return false;
-  fwrite(block.data(), 1, block.size(), f);
-  fclose(f);
-  return true;
+  return write_output_file(name, true, block);
 }
 
 void add(std::string &line, const char *format, double value) {

@@ -1,5 +1,8 @@
 #include "driver/settings.h"
 
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +25,38 @@ std::string centred(const char *text, std::size_t width) {
   return std::string(left, ' ') + text + std::string(width - len - left, ' ');
 }
 
-double real_value(const char *arg) { return std::strtod(arg, nullptr); }
+[[noreturn]] void bad_value(const char *option, const char *value, const char *what) {
+  std::printf("\nError: Value '%s' of option '%s' %s.\n", value, option, what);
+  kill_QUORVEX();
+}
 
-int integer_value(const char *arg) { return static_cast<int>(std::strtol(arg, nullptr, 10)); }
+// A real option value: the whole text a finite number (C syntax), within
+// [lo, hi] (an open end when the flag says so).
+double real_value(const char *option, const char *arg, double lo, bool lo_open, double hi, bool hi_open,
+                  const char *domain) {
+  char *stop = nullptr;
+  const double v = std::strtod(arg, &stop);
+  if (stop == arg || *stop != '\0' || !std::isfinite(v)) bad_value(option, arg, "is not a number");
+  if (v < lo || (lo_open && v == lo) || v > hi || (hi_open && v == hi)) bad_value(option, arg, domain);
+  return v;
+}
+
+// An integer option value: the whole text an integer within [lo, INT_MAX].
+int integer_value(const char *option, const char *arg, long lo, const char *domain) {
+  char *stop = nullptr;
+  errno = 0;
+  const long v = std::strtol(arg, &stop, 10);
+  if (stop == arg || *stop != '\0') bad_value(option, arg, "is not an integer");
+  if (errno == ERANGE || v < lo || v > INT_MAX) bad_value(option, arg, domain);
+  return static_cast<int>(v);
+}
+
+// "-resample" keeps its warnings for any value: its longest integer prefix
+// (0 when none), held to the range of an int.
+int resample_value(const char *arg) {
+  const long v = std::strtol(arg, nullptr, 10);
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
 
 // Options with a value take argv[i + 1]; a value past the end is fatal.
 const char *option_value(int argc, char **argv, int i) {
@@ -201,26 +233,26 @@ void walk_command_line(int argc, char **argv, Settings *s) {
       s->msglog = option_value(argc, argv, i++);
       s->mmsgl = 1;
     } else if (std::strcmp(a, "-MAF") == 0) {
-      s->MAF_UB = real_value(option_value(argc, argv, i++));
+      s->MAF_UB = real_value("-MAF", option_value(argc, argv, i++), 0.0, true, 1.0, false, "is not in (0, 1]");
       s->mrare = 1;
     } else if (std::strcmp(a, "-MAC") == 0) {
-      s->MAC_LB = integer_value(option_value(argc, argv, i++));
+      s->MAC_LB = integer_value("-MAC", option_value(argc, argv, i++), 0, "is not an integer from 0 to 2147483647");
       s->mallele = 1;
     } else if (std::strcmp(a, "-CR") == 0) {
-      s->NA_UB = 1.0 - real_value(option_value(argc, argv, i++));
+      s->NA_UB = 1.0 - real_value("-CR", option_value(argc, argv, i++), 0.0, false, 1.0, false, "is not in [0, 1]");
       s->mna = 1;
     } else if (std::strcmp(a, "-resample") == 0) {
-      s->MORE = integer_value(option_value(argc, argv, i++));
+      s->MORE = resample_value(option_value(argc, argv, i++));
       s->PERM_FLAG = 1;
       if (s->MORE >= 1000001 && s->MORE <= 100000000) s->mmore = 1;
       s->mp = 1;
     } else if (std::strcmp(a, "-EREC") == 0) {
-      s->DELTA = real_value(option_value(argc, argv, i++));
+      s->DELTA = real_value("-EREC", option_value(argc, argv, i++), -HUGE_VAL, false, HUGE_VAL, false, "");
       s->mopp = 1;
     } else if (std::strcmp(a, "-noRare") == 0) {
       s->DORARE = 0;
     } else if (std::strcmp(a, "-com") == 0) {
-      s->MAF_C = real_value(option_value(argc, argv, i++));
+      s->MAF_C = real_value("-com", option_value(argc, argv, i++), 0.0, false, 1.0, true, "is not in [0, 1)");
       s->DOCOM = 1;
     } else {
       std::printf("\nError: Unknown command line option '%s'.\n", a);

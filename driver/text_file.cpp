@@ -2,9 +2,29 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
+namespace {
+
+// A block need not be larger than the file (plus one byte, so that the end
+// of the file is met by the first read); small files then cost no large
+// allocation.
+std::size_t block_for(std::FILE *f, std::size_t block_size) {
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) {
+    const std::size_t need = static_cast<std::size_t>(st.st_size) + 1;
+    const std::size_t floor = 256;
+    const std::size_t want = need < floor ? floor : need;
+    if (want < block_size) return want;
+  }
+  return block_size;
+}
+
+}  // namespace
+
 CountResult count_rows_and_tabs(std::FILE *f) {
   CountResult r{0, 0};
-  std::vector<char> block(std::size_t(1) << 22);
+  std::vector<char> block(block_for(f, std::size_t(1) << 22));
   bool first = true;
   char last = 0;
   for (;;) {
@@ -32,7 +52,7 @@ CountResult count_rows_and_tabs(std::FILE *f) {
   return r;
 }
 
-LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_size) {}
+LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_for(f, block_size)) {}
 
 bool LineReader::next(const char **begin, const char **end, long *offset) {
   for (;;) {
@@ -46,6 +66,7 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
       start_ = stop + 1;
       scanned_ = 0;
       line_number_++;
+      bom_checked_ = true;
       return true;
     }
     scanned_ = filled_ - start_;
@@ -71,5 +92,12 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
     std::size_t n = std::fread(buffer_.data() + filled_, 1, buffer_.size() - filled_, file_);
     if (n == 0) at_end_ = true;
     filled_ += n;
+    // A UTF-8 byte-order mark at the start of the file is no part of the
+    // first line.
+    if (!bom_checked_ && (filled_ >= 3 || at_end_)) {
+      bom_checked_ = true;
+      if (base_ == 0 && start_ == 0 && filled_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0)
+        start_ = 3;
+    }
   }
 }

@@ -21,7 +21,8 @@ CountResult count_rows_and_tabs(std::FILE *f);
 
 // Reads a file line by line through one large buffer (grown for lines that
 // do not fit). A line is handed out without its newline; a last line
-// without a newline is handed out as well.
+// without a newline is handed out as well. A UTF-8 byte-order mark at the
+// start of the file is skipped (the first line's offset is then 3).
 class LineReader {
  public:
   explicit LineReader(std::FILE *f, std::size_t block_size = std::size_t(1) << 22);
@@ -42,6 +43,7 @@ class LineReader {
   std::size_t filled_ = 0;   // bytes of the buffer that hold file data
   long base_ = 0;            // file offset of buffer_[0]
   bool at_end_ = false;
+  bool bom_checked_ = false;
   long line_number_ = 0;
 };
 

@@ -1,5 +1,9 @@
 #include "numeric/linalg.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include <cmath>
 
 #include "numeric/arrays.h"
@@ -141,4 +145,60 @@ double Determinant(double **a, int n) {
   for (int j = 1; j <= n; j++) d *= a[j][j];
   free_ivector(index, 1, n);
   return d;
+}
+
+int dependent_column(double **x, long N, int p, double tol, int *involved) {
+  std::vector<std::vector<double>> q;  // orthonormal basis of the accepted columns
+  std::vector<int> accepted;
+  std::vector<std::vector<double>> R;  // R[k][l]: coefficient of q_k in accepted column l
+  std::vector<double> r((size_t)N);
+  for (int j = 0; j < p; j++) {
+    // Column j scaled to unit length (through its largest absolute value first).
+    double big = 0;
+    for (long i = 0; i < N; i++) big = std::max(big, std::fabs(x[i][j]));
+    double ss = 0;
+    for (long i = 0; i < N; i++) {
+      r[(size_t)i] = big > 0 ? x[i][j] / big : 0.0;
+      ss += r[(size_t)i] * r[(size_t)i];
+    }
+    const double len = std::sqrt(ss);
+    if (len > 0)
+      for (long i = 0; i < N; i++) r[(size_t)i] /= len;
+    // Projection on the basis, twice (reorthogonalization keeps the basis
+    // orthogonal to working precision however ill-conditioned it is).
+    const size_t m = q.size();
+    std::vector<double> coef(m, 0.0);
+    for (int pass = 0; pass < 2; pass++)
+      for (size_t k = 0; k < m; k++) {
+        double dot = 0;
+        for (long i = 0; i < N; i++) dot += q[k][(size_t)i] * r[(size_t)i];
+        coef[k] += dot;
+        for (long i = 0; i < N; i++) r[(size_t)i] -= dot * q[k][(size_t)i];
+      }
+    double rs = 0;
+    for (long i = 0; i < N; i++) rs += r[(size_t)i] * r[(size_t)i];
+    const double rlen = std::sqrt(rs);
+    if (!(rlen >= tol)) {
+      // Column j = sum_k b_k (accepted column k) up to the residual: back
+      // substitution in the accepted columns' triangle.
+      std::vector<double> b(m);
+      for (size_t k = m; k-- > 0;) {
+        double v = coef[k];
+        for (size_t l = k + 1; l < m; l++) v -= R[k][l] * b[l];
+        b[k] = v / R[k][k];
+      }
+      for (int c = 0; c < p; c++) involved[c] = 0;
+      involved[j] = 1;
+      for (size_t k = 0; k < m; k++)
+        if (std::fabs(b[k]) > 1e-6) involved[accepted[k]] = 1;
+      return j;
+    }
+    for (size_t k = 0; k < m; k++) R[k].push_back(coef[k]);
+    R.push_back(std::vector<double>(m + 1, 0.0));
+    R[m][m] = rlen;
+    for (long i = 0; i < N; i++) r[(size_t)i] /= rlen;
+    q.push_back(r);
+    accepted.push_back(j);
+  }
+  return -1;
 }

@@ -25,4 +25,16 @@ void invv(double **fma, int nn);
 // factors, or unchanged when a row is all zero, which gives 0.0).
 double Determinant(double **a, int n);
 
+// Rank check of a design x[0..N-1][0..p-1] (0-based) by Gram-Schmidt QR in
+// column order with reorthogonalization (each projection done twice):
+// every column is scaled to unit length (through its largest absolute value
+// first, so nothing overflows), and the first column whose residual after
+// projection on the columns before it is shorter than tol makes the design
+// rank-deficient (the rule of LINPACK's dqrdc2, which defers such columns).
+// Returns that column d and sets involved[c] (c < p) to 1 for d and for every
+// earlier column with a coefficient above 1e-6 in d's least-squares
+// combination of them, else 0; returns -1 for a design of full rank. A
+// column of zeros has length 0 and is dependent on any columns before it.
+int dependent_column(double **x, long N, int p, double tol, int *involved);
+
 #endif

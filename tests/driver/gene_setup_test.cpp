@@ -505,7 +505,8 @@ const WeightDeathCase kWeightDeaths[] = {
      "^fail\nError: The number of weights can not be different between SNPs within one "
      "gene.\n\nQUORVEX was stopped"},
     {"FirstWeightedLineWithoutWeights", "G1 s1\nG1 s2 1\n",
-     "^\nQUORVEX was stopped due to error\\(s\\) listed above.\n\n$"},
+     "^fail\nError: Gene 'G1', SNP 's1': no weights on line 1 of the weight file '.*/weights.txt'.\n"
+     "\nQUORVEX was stopped due to error\\(s\\) listed above.\n\n$"},
     {"MoreThan101Weights", many_weights(102),
      "^fail\nError: Gene 'G1', SNP 's1': more than 101 weights on one line of the weight "
      "file.\n"},

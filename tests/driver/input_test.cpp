@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/file_checks.h"
 #include "driver/text_file.h"
 #include "driver_test_support.h"
 #include "tests/support/tolerances.h"
@@ -133,7 +135,7 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   const std::string text =
       "v1\t0\tNA\t2\t1\n"        // missing rate 0.25, frequency 3/6
       "v2\t1\tNA\t1\t1\n"        // monomorphic
-      "v3\tNAN\tN/\t0.7\t2\n"    // NAN missing, N/ reads 0
+      "v3\tNAN\tx/\t0.7\t2\n"    // NAN missing, x/ reads 0
       "v4\tNA\tNA\tNA\tNA\n"     // nothing observed
       "rs5\t1e-1\t2.\t+1\t0x1\n"  // slow path: as atof reads them
       "v6\t0\t0\t0\t2";          // no final newline
@@ -170,14 +172,23 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
 }
 
 TEST(GenotypeLoader, FastPathGivesWhatAtofGives) {
-  // Every single-character token and a few longer ones, against atof itself.
+  // Every single-character token and a few longer ones that are genotypes
+  // (atof in [0, 2]; the others are refused), against atof itself.
   std::vector<std::string> tokens;
   for (int c = 33; c < 127; c++) tokens.push_back(std::string(1, static_cast<char>(c)));
-  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "inf", "nan", "Na", "nA", ".5"})
+  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "nA", "na", ".5", "1.99999"})
     tokens.push_back(t);
+  // Refused: values outside [0, 2] and the tokens that the gene pass reads
+  // as missing (first character N or second A) but atof as a number.
+  tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
+                              [](const std::string &t) {
+                                double x = std::atof(t.c_str());
+                                return !(x >= 0 && x <= 2) || t[0] == 'N' || (t.size() > 1 && t[1] == 'A');
+                              }),
+               tokens.end());
   std::string pheno, geno;
   const int n = 2;
-  for (std::size_t k = 0; k < tokens.size(); k++) geno += "v" + std::to_string(k) + "\t" + tokens[k] + "\t5\n";
+  for (std::size_t k = 0; k < tokens.size(); k++) geno += "v" + std::to_string(k) + "\t" + tokens[k] + "\t2\n";
   std::string dir = test_support::temp_dir();
   std::string g = write_file(dir, "geno.txt", geno);
   GenotypeSummary gs;
@@ -188,7 +199,7 @@ TEST(GenotypeLoader, FastPathGivesWhatAtofGives) {
     bool missing = tokens[k].size() >= 2 && tokens[k][0] == 'N' && tokens[k][1] == 'A';
     ASSERT_FALSE(missing);
     double x = std::atof(tokens[k].c_str());
-    double maf = (x + 5.0) / 4.0;
+    double maf = (x + 2.0) / 4.0;
     if (std::isnan(maf)) {
       EXPECT_TRUE(std::isnan(gs.geno_maf[k]));
     } else {
@@ -347,7 +358,7 @@ std::vector<FatalInput> fatal_inputs() {
       {"subject number", kP3, "v1\t0\t1\n", kM,
        kData + kPhenoOk + kGenoLabel + "fail\nError: subject number not match in genofile and phenofile.\n"},
       {"genotype with trailing empty line", kP3, kG3 + "\n", kM,
-       kData + kPhenoOk + kGenoLabel + "fail\nError: subject number not match in genofile and phenofile.\n"},
+       kData + kPhenoOk + kGenoLabel + "fail\nError: Line 3 of genotype file '@G' has 0 fields; every row must have 4.\n"},
       {"ragged genotype row", kP3, "v1\t0\t1\t2\t1\nv2\t1\t1\nv3\t0\t0\t0\n", kM,
        kData + kPhenoOk + kGenoLabel + "fail\nError: Line 1 of genotype file '@G' has 5 fields; every row must have 4.\n"},
       {"genotype identifier too long", kP3, "v1\t0\t1\t2\n" + long_id + "\t1\t1\t0\n", kM,
@@ -440,6 +451,54 @@ TEST(GenotypeLoader, CarriageReturnsAndBlanksSeparateTokens) {
   EXPECT_EQ(gs.geno_singular[1], 1);
   EXPECT_EQ(gs.geno_offset[1], 8);
   free_genotype(&gs);
+}
+
+}  // namespace
+
+namespace {
+
+// The mode of the fuzz targets: a loader's stop is thrown with its message,
+// nothing of the message is printed, and the partly filled data can be freed.
+TEST(LoadersReturningErrors, ThrowTheMessageInsteadOfStopping) {
+  std::string dir = test_support::temp_dir();
+  std::string p = write_file(dir, "p.txt", "a\t1\t2\nb\t0\nc\t1\t3\n");
+  std::string g = write_file(dir, "g.txt", "v1\t0\t1\nv2\t-1\t0\n");
+  std::string m = write_file(dir, "m.txt", "G\tv1\t0.5\nG\tv2\tnan\n");
+  set_stop_by_exception(true);
+  struct Case {
+    std::function<void()> load;
+    std::string label, message;
+  };
+  PhenotypeData ph;
+  GenotypeSummary gs;
+  MappingData md;
+  const Case cases[] = {
+      {[&] { load_phenotype(p.c_str(), &ph); }, "\nPHENOTYPE..........",
+       "fail\nError: Line 2 of phenotype file '" + p + "' has 2 fields; every row must have 3.\n"},
+      {[&] { load_genotype(g.c_str(), 2, &gs); }, "\nGENOTYPE..........",
+       "fail\nError: Line 2 of genotype file '" + g +
+           "': value '-1' in column 2 is not a genotype (a number from 0 to 2; missing values are written NA).\n"},
+      {[&] { load_mapping(m.c_str(), 2, &md); }, "\nGENE-SNP MAPFILE..........",
+       "fail\nError: Line 2 of gene-SNP mapfile '" + m + "': frequency 'nan' is not between 0 and 1.\n"},
+      {[&] { load_phenotype(dir.c_str(), &ph); }, "\nPHENOTYPE..........",
+       "fail\nError: Phenotype file '" + dir + "' is a directory.\n"},
+  };
+  for (const Case &c : cases) {
+    std::string what;
+    std::string out = capture([&] {
+      try {
+        c.load();
+      } catch (const InputError &e) {
+        what = e.what();
+      }
+    });
+    EXPECT_EQ(out, c.label);
+    EXPECT_EQ(what, c.message);
+  }
+  set_stop_by_exception(false);
+  free_phenotype(&ph);
+  free_genotype(&gs);
+  free_mapping(&md, 2);
 }
 
 }  // namespace

@@ -211,6 +211,7 @@ TEST_P(NullModelDeathTest, StopsBeforeAMeaninglessFit) {
         NullModel nm;
         RunArrays run;
         check_null_model_data(h.data);
+        check_design(s, h.data);
         allocate_run(s, h.data, nm, run);
         fit_null_model(s, h.data, nm, run);
         exit(0);
@@ -225,6 +226,26 @@ const char kFew[] = "^\nError: The number of subjects \\(2\\) is not greater tha
                     "design columns \\(3: the intercept and 2 covariates\\)";
 const char kFlat[] = "^\nError: The quantitative trait has residual variance 0";
 
+const char kConstant[] =
+    "^\nError: Covariate column 5 of phenotype file 'pheno.txt' is constant \\(it varies by less than "
+    "a relative 1e-8 of its values\\), so the null model cannot be fitted.\n\nQUORVEX was stopped";
+const char kCombination[] =
+    "^\nError: Covariate column 5 of phenotype file 'pheno.txt' is a linear combination of columns 3 "
+    "and 4 \\(to a relative tolerance of 1e-8\\), so the null model cannot be fitted.\n";
+const char kWithIntercept[] =
+    "^\nError: Covariate column 5 of phenotype file 'pheno.txt' is a linear combination of column 3 "
+    "and the intercept \\(to a relative tolerance of 1e-8\\)";
+const char kOffset[] = "^\nError: Covariate column 3 of phenotype file 'pheno.txt' is constant";
+const char kHuge[] = "^\nError: Covariate column 5 of phenotype file 'pheno.txt' holds values too large";
+const char kTiny[] = "^\nError: Covariate column 3 of phenotype file 'pheno.txt' holds values too small";
+
+// kCov with a third covariate from each row (a, b).
+std::vector<std::vector<double>> with_third(double (*f)(double a, double b)) {
+  std::vector<std::vector<double>> cov = kCov;
+  for (auto &r : cov) r.push_back(f(r[0], r[1]));
+  return cov;
+}
+
 const StopCase kStops[] = {
     {"BinaryAllZero", {0, 0, 0, 0}, {}, 1, kSame},
     {"BinaryAllOne", {1, 1, 1}, {}, 1, kSame},
@@ -232,6 +253,17 @@ const StopCase kStops[] = {
     {"SubjectsEqualDesignColumns", {0.5, 1.5}, {{1, 2}, {2, 2}}, 0, kFew},
     {"ConstantQuantitativeTrait", {3, 3, 3, 3}, {}, 0, kFlat},
     {"TraitLinearInCovariate", {1, 3, 5, 7, 11}, {{0}, {1}, {2}, {3}, {5}}, 0, kFlat},
+    // Designs that cannot be fitted: named by their phenotype-file columns.
+    {"ConstantCovariate", kBinary, with_third([](double, double) { return 0.0; }), 1, kConstant},
+    {"CovariateLinearInAnotherOne", kBinary, with_third([](double a, double) { return 3 * a + 1; }), 1,
+     kWithIntercept},
+    {"CovariateCombinationOfOthers", kQuant, with_third([](double a, double b) { return 2 * a - 3 * b; }), 0,
+     kCombination},
+    {"CovariateAtAConstantOffset", kBinary,
+     {{1e10}, {1e10 + 1}, {1e10}, {1e10 + 1}, {1e10}, {1e10}, {1e10 + 1}, {1e10}, {1e10 + 1}, {1e10}}, 1, kOffset},
+    {"CovariateBeyond1e150", kQuant, with_third([](double a, double) { return a * 1e200; }), 0, kHuge},
+    {"CovariateBelow1eMinus150", kBinary,
+     {{1e-200}, {0}, {2e-200}, {0}, {1e-200}, {0}, {1e-200}, {3e-200}, {0}, {1e-200}}, 1, kTiny},
 };
 
 INSTANTIATE_TEST_SUITE_P(Data, NullModelDeathTest, ::testing::ValuesIn(kStops),

@@ -229,14 +229,6 @@ std::vector<ReportCase> report_cases() {
          EXPECT_EQ(s.mofc, 1);
          EXPECT_STREQ(s.output_com, "c");
        }},
-      {"values that are not numbers read as 0", {"-MAF", "abc", "-MAC", "7.9x"},
-       kHeading + kUser + "        -- MAF upper bound is 0.000000.\n" + "        -- MAC lower bound is 7.\n" +
-           "\n" + kDefaults + kGeno + kPheno + kAsymOnly + kCallRate0 + kAdditive + kNoCommon + kMap + kRare +
-           kVtLog + kSnpLog + "\n",
-       [](const Settings &s) {
-         EXPECT_EQ(s.MAF_UB, 0.0);
-         EXPECT_EQ(s.MAC_LB, 7);
-       }},
   };
 }
 
@@ -293,6 +285,25 @@ std::vector<FatalCase> fatal_cases() {
       {"missing integer", {"-resample"},
        kHeading + "\nError: Missing value for command line option '-resample'.\n" + kStop},
       {"missing real", {"-com"}, kHeading + "\nError: Missing value for command line option '-com'.\n" + kStop},
+      // Option values that are not values of their option stop the run at
+      // once, naming the option and the value.
+      {"MAF not a number", {"-MAF", "abc"}, kHeading + "\nError: Value 'abc' of option '-MAF' is not a number.\n" + kStop},
+      {"MAF with trailing text", {"-MAF", "0.05x"},
+       kHeading + "\nError: Value '0.05x' of option '-MAF' is not a number.\n" + kStop},
+      {"MAF nan", {"-MAF", "nan"}, kHeading + "\nError: Value 'nan' of option '-MAF' is not a number.\n" + kStop},
+      {"MAF 0", {"-MAF", "0"}, kHeading + "\nError: Value '0' of option '-MAF' is not in (0, 1].\n" + kStop},
+      {"MAF above 1", {"-MAF", "1.5"}, kHeading + "\nError: Value '1.5' of option '-MAF' is not in (0, 1].\n" + kStop},
+      {"MAC not an integer", {"-MAC", "7.9x"},
+       kHeading + "\nError: Value '7.9x' of option '-MAC' is not an integer.\n" + kStop},
+      {"MAC negative", {"-MAC", "-1"},
+       kHeading + "\nError: Value '-1' of option '-MAC' is not an integer from 0 to 2147483647.\n" + kStop},
+      {"MAC beyond an int", {"-MAC", "2147483648"},
+       kHeading + "\nError: Value '2147483648' of option '-MAC' is not an integer from 0 to 2147483647.\n" + kStop},
+      {"CR negative", {"-CR", "-0.1"}, kHeading + "\nError: Value '-0.1' of option '-CR' is not in [0, 1].\n" + kStop},
+      {"CR above 1", {"-CR", "95"}, kHeading + "\nError: Value '95' of option '-CR' is not in [0, 1].\n" + kStop},
+      {"com 1", {"-com", "1"}, kHeading + "\nError: Value '1' of option '-com' is not in [0, 1).\n" + kStop},
+      {"com empty", {"-com", ""}, kHeading + "\nError: Value '' of option '-com' is not a number.\n" + kStop},
+      {"EREC infinite", {"-EREC", "inf"}, kHeading + "\nError: Value 'inf' of option '-EREC' is not a number.\n" + kStop},
       {"dominant and recessive", {"-dominant", "-recessive", "-resample", "10"},
        kHeading + kUser + kBoth + kDominant + kRecessive + "\n" + kWarnMillion +
            "Error: the genetic modle can not be both dominant and recessive.\n" + kStop},
@@ -320,5 +331,28 @@ TEST_P(SettingsDeathTest, StopsWithItsMessageAndStatusOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FatalOptions, SettingsDeathTest, ::testing::Range(std::size_t(0), fatal_cases().size()));
+
+TEST(OptionValues, EndsOfTheDomainsAreAccepted) {
+  std::vector<std::string> store = {"quorvex", "-MAF", "1", "-CR", "0", "-com", "0", "-MAC", "0", "-EREC", "-2.5e0"};
+  std::vector<char *> argv;
+  for (auto &a : store) argv.push_back(&a[0]);
+  Settings s;
+  set_defaults(&s);
+  walk_command_line(static_cast<int>(argv.size()), argv.data(), &s);
+  EXPECT_EQ(s.MAF_UB, 1.0);
+  EXPECT_EQ(s.NA_UB, 1.0);
+  EXPECT_EQ(s.MAF_C, 0.0);
+  EXPECT_EQ(s.MAC_LB, 0);
+  EXPECT_EQ(s.DELTA, -2.5);
+  store = {"quorvex", "-MAF", "1e-300", "-CR", "1", "-com", "0.999", "-MAC", "2147483647", "-resample", "99999999999"};
+  argv.clear();
+  for (auto &a : store) argv.push_back(&a[0]);
+  walk_command_line(static_cast<int>(argv.size()), argv.data(), &s);
+  EXPECT_EQ(s.MAF_UB, 1e-300);
+  EXPECT_EQ(s.NA_UB, 0.0);
+  EXPECT_EQ(s.MAF_C, 0.999);
+  EXPECT_EQ(s.MAC_LB, 2147483647);
+  EXPECT_EQ(s.MORE, 2147483647);  // held to an int: the 100-million warning applies
+}
 
 }  // namespace

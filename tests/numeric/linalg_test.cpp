@@ -206,3 +206,54 @@ TEST(InverseDeathTest, ZeroRowEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rank check. Columns 1, a = (1,-1,1,-1) and w = (1,1,-1,-1) are orthogonal,
+// so the column c = s a + eps w, scaled to unit length, lies at distance
+// eps |w| / |c| = eps / sqrt(s^2 + eps^2) from the span of 1 and a: the
+// design is rank-deficient exactly when that is below the tolerance.
+struct RankCase {
+  const char *name;
+  double s, eps, offset;  // column 2 = s a + eps w + offset
+  int dependent;          // expected column, or -1
+  std::vector<int> involved;
+};
+
+class DependentColumn : public ::testing::TestWithParam<RankCase> {};
+
+TEST_P(DependentColumn, FindsTheColumnCloserThanTheToleranceToTheOthers) {
+  const RankCase c = GetParam();
+  const double a[4] = {1, -1, 1, -1}, w[4] = {1, 1, -1, -1};
+  std::vector<std::vector<double>> rows(4);
+  std::vector<double *> x;
+  for (int i = 0; i < 4; i++) {
+    rows[i] = {1.0, a[i], c.s * a[i] + c.eps * w[i] + c.offset};
+    x.push_back(rows[i].data());
+  }
+  const double tol = 1e-8;
+  // The closed-form distance decides, not the code under test.
+  const double distance = c.offset == 0 ? c.eps / std::sqrt(c.s * c.s + c.eps * c.eps) : -1;
+  if (distance >= 0) {
+    EXPECT_EQ(distance < tol, c.dependent >= 0) << "case table disagrees with the closed form";
+  }
+  int involved[3] = {9, 9, 9};
+  EXPECT_EQ(dependent_column(x.data(), 4, 3, tol, involved), c.dependent);
+  if (c.dependent >= 0) {
+    for (int j = 0; j < 3; j++) EXPECT_EQ(involved[j], c.involved[(size_t)j]) << "column " << j;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Designs, DependentColumn,
+    ::testing::Values(RankCase{"FullRank", 3, 1, 0, -1, {}},
+                      RankCase{"JustAboveTolerance", 1, 2e-8, 0, -1, {}},
+                      RankCase{"JustBelowTolerance", 1, 0.5e-8, 0, 2, {0, 1, 1}},
+                      RankCase{"ExactMultiple", -2.5, 0, 0, 2, {0, 1, 1}},
+                      RankCase{"MultiplePlusIntercept", 2, 0, 7, 2, {1, 1, 1}},
+                      RankCase{"Constant", 0, 0, 4, 2, {1, 0, 1}},
+                      RankCase{"Zeros", 0, 0, 0, 2, {0, 0, 1}},
+                      RankCase{"LargeScaleKeepsFullRank", 1e140, 1e139, 0, -1, {}}),
+    [](const ::testing::TestParamInfo<RankCase> &info) { return std::string(info.param.name); });
+
+}  // namespace
