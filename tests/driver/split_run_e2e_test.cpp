@@ -33,10 +33,10 @@ int shell(const std::string &dir, const std::string &script) {
 // holding every row of its genes in file order.
 const char kSplit[] =
     "set -e\n"
-    "cut -f1 mapping.txt | LC_ALL=C sort -u > genes.txt\n"
+    "awk '{ print $1 }' mapping.txt | LC_ALL=C sort -u > genes.txt\n"
     "split -n l/3 -d genes.txt genes.part.\n"
     "for p in genes.part.*; do\n"
-    "  awk -F'\\t' 'NR == FNR { g[$1]; next } $1 in g' \"$p\" mapping.txt "
+    "  awk 'NR == FNR { g[$1]; next } $1 in g' \"$p\" mapping.txt "
     "> \"mapping.${p#genes.part.}.txt\"\n"
     "done\n";
 
