@@ -23,23 +23,6 @@ using namespace gene_pass_test;
 
 namespace {
 
-// Standard output with its clock lines blanked (the start and end times).
-std::string without_times(const std::string &out) {
-  std::string r;
-  for (const std::string &line : split(out, '\n')) {
-    const bool clock = line.rfind("QUORVEX started:", 0) == 0 ||
-                       (line.rfind("              ", 0) == 0 && line.size() > 14 &&
-                        line[14] != ' ');
-    r += (clock ? std::string("<time>") : line) + "\n";
-  }
-  return r;
-}
-
-void generate(const std::string &dir, const std::string &args) {
-  std::string cmd = "'" QUORVEX_GENERATOR "' " + args + " -out '" + dir + "' > /dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-}
-
 // Appends a genotype row that follows the trait (0, 1 or 2 from the trait's
 // rank, with a few subjects switched), so that its resampling p-value is
 // small enough to reach the third stage.
@@ -58,38 +41,6 @@ void add_associated_row(const std::string &dir, const std::string &id) {
     row += "\t" + std::to_string(g);
   }
   put_file(dir, "geno.txt", get_file(dir + "/geno.txt") + row + "\n");
-}
-
-const char *const kOutputs[] = {"com.out", "rare.out", "m.log", "vt.log", "skat.log"};
-
-struct Outputs {
-  int status;
-  std::map<std::string, std::string> files;
-};
-
-// Runs the program on the data set with the pool size (empty: unlimited).
-Outputs run_and_collect(const std::string &data, const std::string &pool,
-                        const std::string &args) {
-  const std::string dir = scratch_dir();
-  const std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
-  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
-  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
-  const std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + files +
-                          " -msglog m.log " + args + " > stdout.txt 2> stderr.txt";
-  const int rc = std::system(cmd.c_str());
-  Outputs o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
-  remove_dir(dir);
-  return o;
-}
-
-size_t count_of(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
 }
 
 struct PoolCase {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,6 +104,66 @@ inline void expect_same_results(const std::string &actual, const std::string &ex
           << "line " << l << " field " << f << ": " << af[f] << " vs " << ef[f];
     }
   }
+}
+
+// Standard output with its clock lines blanked (the start and end times).
+inline std::string without_times(const std::string &out) {
+  std::string r;
+  for (const std::string &line : split(out, '\n')) {
+    const bool clock = line.rfind("QUORVEX started:", 0) == 0 ||
+                       (line.rfind("              ", 0) == 0 && line.size() > 14 &&
+                        line[14] != ' ');
+    r += (clock ? std::string("<time>") : line) + "\n";
+  }
+  return r;
+}
+
+// Runs the program in dir with the resampling pool size (empty: unlimited)
+// and returns the exit status.
+inline int run_pooled(const std::string &dir, const std::string &pool, const std::string &args) {
+  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
+  std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + args +
+                    " > stdout.txt 2> stderr.txt";
+  int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// Writes a data set made by the generator into dir.
+inline void generate(const std::string &dir, const std::string &args) {
+  std::string cmd = "'" QUORVEX_GENERATOR "' " + args + " -out '" + dir + "' > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+inline size_t count_of(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+// A whole run's outputs: the exit status, standard output without its clock
+// lines, and every result file and log ("<none>" when the run wrote none).
+struct Outputs {
+  int status;
+  std::map<std::string, std::string> files;
+};
+
+// Runs the program on the data set in data (its mapping file when it has
+// one) with the pool size (empty: unlimited) and a message log, in a
+// scratch folder, and collects its outputs.
+inline Outputs run_and_collect(const std::string &data, const std::string &pool,
+                               const std::string &args) {
+  static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
+                                         "vt.log",  "skat.log", "multi.log"};
+  const std::string dir = scratch_dir();
+  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
+  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
+  Outputs o;
+  o.status = run_pooled(dir, pool, files + " -msglog m.log " + args);
+  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
+  for (const char *name : kOutputs)
+    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
+  remove_dir(dir);
+  return o;
 }
 
 }  // namespace gene_pass_test

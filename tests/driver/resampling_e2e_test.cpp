@@ -22,55 +22,6 @@ using namespace gene_pass_test;
 
 namespace {
 
-// Standard output with its clock lines blanked (the start and end times).
-std::string without_times(const std::string &out) {
-  std::vector<std::string> lines = split(out, '\n');
-  std::string r;
-  for (const std::string &line : lines) {
-    const bool clock = line.rfind("QUORVEX started:", 0) == 0 ||
-                       (line.rfind("              ", 0) == 0 && line.size() > 14 &&
-                        line[14] != ' ');
-    r += (clock ? std::string("<time>") : line) + "\n";
-  }
-  return r;
-}
-
-// Runs the program in dir with the pool size (empty: unlimited) and
-// returns the exit status.
-int run_pooled(const std::string &dir, const std::string &pool, const std::string &args) {
-  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
-  std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + args +
-                    " > stdout.txt 2> stderr.txt";
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-void generate(const std::string &dir, const std::string &args) {
-  std::string cmd = "'" QUORVEX_GENERATOR "' " + args + " -out '" + dir + "' > /dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-}
-
-const char *const kOutputs[] = {"rare.out", "m.log", "vt.log", "skat.log", "multi.log"};
-
-struct Outputs {
-  int status;
-  std::map<std::string, std::string> files;
-};
-
-Outputs run_and_collect(const std::string &data, const std::string &pool,
-                        const std::string &args) {
-  const std::string dir = scratch_dir();
-  Outputs o;
-  o.status = run_pooled(dir, pool,
-                        "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt' -mfile '" +
-                            data + "/mapping.txt' -msglog m.log " + args);
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
-  remove_dir(dir);
-  return o;
-}
-
 struct PoolCase {
   const char *name;
   const char *data;  // generator options
