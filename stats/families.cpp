@@ -79,6 +79,14 @@ const Covariates &covariates(int N, int p, double **z) {
   return c;
 }
 
+// A score is constant when every subject's value equals the first; a NaN
+// never compares equal, so a NaN score is not constant.
+bool score_is_constant(int n, const double *score) {
+  for (int i = 0; i < n; i++)
+    if (!(score[i] == score[0])) return false;
+  return true;
+}
+
 // checkWarning_Quorvex of score (its non-zero subjects nz) with the fixed
 // block of finite covariates: X'X assembled from the block and the score's
 // sums over nz, entry by entry the values of the full pass.
@@ -87,12 +95,7 @@ void check_score(int n, int p, const double *score, const std::vector<int> &nz, 
                  int *singular_covariates) {
   *singular_score = 0;
   *singular_covariates = 0;
-  bool constant = true;
-  for (int i = 0; i < n; i++)
-    if (!(score[i] == score[0])) {
-      constant = false;
-      break;
-    }
+  const bool constant = score_is_constant(n, score);
   const int np = p + 1;
   double **XX = dmatrix(1, np, 1, np);
   for (int a = 1; a <= np; a++)
@@ -474,13 +477,7 @@ void checkWarning_Quorvex(int n, int p, double *score, double **covariates, int 
                           int *singular_covariates) {
   *singular_score = 0;
   *singular_covariates = 0;
-  // A NaN never compares equal, so a NaN score is not constant.
-  bool constant = true;
-  for (int i = 0; i < n; i++)
-    if (!(score[i] == score[0])) {
-      constant = false;
-      break;
-    }
+  const bool constant = score_is_constant(n, score);
   // XX = X'X for X = [score, covariates], 1-based, each entry summed over the
   // subjects in order; one pass over the subjects.
   const int np = p + 1;
