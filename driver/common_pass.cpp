@@ -17,6 +17,7 @@
 #include "numeric/gamma.h"
 #include "stats/score.h"
 #include "stats/sorts.h"
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ const std::size_t kRowBytes = 1024;    // a result row: identifier (<= 255) and 
 // fails.
 void write_result_text(const char *name, bool append, const char *text, std::size_t length) {
   if (!write_output_file(name, append, text, length)) {
-    std::printf("Error: Cannot create output file '%s'.\n", name);
+    run_print("Error: Cannot create output file '%s'.\n", name);
     kill_QUORVEX();
   }
 }
@@ -205,7 +206,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   std::FILE *f = std::fopen(settings.genotype, "rb");
   if (f == nullptr) {
     // No row has been read yet: the message names the file's first variant.
-    std::printf("SNP %s Error: Cannot open genotype file '%s'.\n", geno.geno_snpID[0],
+    run_print("SNP %s Error: Cannot open genotype file '%s'.\n", geno.geno_snpID[0],
                 settings.genotype);
     kill_QUORVEX();
   }
@@ -233,7 +234,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     const GenotypeCoding coding = common_coding(settings, geno.geno_maf[k]);
     const long values = got ? read_coded_common_row(b, e, coding, N, variant.S) : 0;
     if (values != N) {
-      std::printf("SNP %s Error: Genotype file '%s' changed during the run: line %ld no longer "
+      run_print("SNP %s Error: Genotype file '%s' changed during the run: line %ld no longer "
                   "holds %ld values.\n",
                   geno.geno_snpID[k], settings.genotype, k + 1, N);
       kill_QUORVEX();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "stats/sorts.h"
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ void stop_run(const char *format, ...) {
   std::vsnprintf(text.data(), text.size(), format, args);
   va_end(args);
   if (g_stop_by_exception) throw InputError(text.data());
-  std::fputs(text.data(), stdout);
+  run_write(text.data(), static_cast<std::size_t>(n > 0 ? n : 0));
   kill_QUORVEX();
 }
 
@@ -174,7 +175,7 @@ void check_output_names(const Settings &s) {
 std::FILE *open_output(const char *name, const char *mode) { return std::fopen(name, mode); }
 
 void fail_output(const char *name) {
-  std::printf("Error: Cannot write output file '%s'.\n", name);
+  run_print("Error: Cannot write output file '%s'.\n", name);
   kill_QUORVEX();
 }
 

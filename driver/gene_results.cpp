@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/file_checks.h"
+#include "numeric/run_output.h"
 #include "stats/sorts.h"
 
 namespace {
@@ -89,8 +90,11 @@ void write_gene_header(const Settings &settings) {
 }
 
 void write_gene_row(const Settings &settings, const RunArrays &run, long k, const char *geneID) {
-  if (!write_output_file(settings.output, true, gene_result_row(settings, run, k, geneID))) {
-    printf("Error: Cannot create output file '%s'.\n", settings.output);
-    kill_QUORVEX();
-  }
+  const char *name = settings.output;
+  run_defer([name, row = gene_result_row(settings, run, k, geneID)] {
+    if (!write_output_file(name, true, row)) {
+      run_print("Error: Cannot create output file '%s'.\n", name);
+      kill_QUORVEX();
+    }
+  });
 }

@@ -12,6 +12,7 @@
 #include "driver/file_checks.h"
 #include "numeric/arrays.h"
 #include "stats/sorts.h"
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ void read_gene_genotypes(const Settings &settings, const LoadedData &data, RunAr
   const long N = data.pheno.pheno_NROW, M = gene.N_SNP;
   FILE *f = fopen(settings.genotype, "r");
   if (f == nullptr) {
-    printf("GENE %s Error: Cannot open genotype file '%s'.\n", gene.geneID, settings.genotype);
+    run_print("GENE %s Error: Cannot open genotype file '%s'.\n", gene.geneID, settings.genotype);
     kill_QUORVEX();
   }
   setvbuf(f, nullptr, _IONBF, 0);  // rows are read straight into the block

@@ -11,6 +11,7 @@
 #include "numeric/arrays.h"
 #include "numeric/linalg.h"
 #include "numeric/regression.h"
+#include "numeric/run_output.h"
 #include "stats/null_model.h"
 #include "stats/sorts.h"
 
@@ -237,13 +238,21 @@ void start_testing(const Settings &settings, MessageLog &log) {
 void report_warning(MessageLog &log, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vprintf(format, args);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
+  vsnprintf(&text[0], text.size(), format, args);
   va_end(args);
+  text.resize(text.size() - 1);
+  run_write(text);
   if (log.file != nullptr) {
-    va_start(args, format);
-    const int written = vfprintf(log.file, format, args);
-    va_end(args);
-    if (written < 0) fail_output(log.name);
+    MessageLog *to = &log;
+    run_defer([to, text] {
+      if (to->file != nullptr && fwrite(text.data(), 1, text.size(), to->file) != text.size())
+        fail_output(to->name);
+    });
   }
 }
 

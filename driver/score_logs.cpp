@@ -4,17 +4,18 @@
 #include <cstring>
 
 #include "driver/file_checks.h"
+#include "numeric/run_output.h"
 #include "stats/sorts.h"
 
 namespace {
 
 void cannot_create(const char *name) {
-  printf("Error: Cannot create '%s'.\n", name);
+  run_print("Error: Cannot create '%s'.\n", name);
   kill_QUORVEX();
 }
 
 void cannot_create_multi(const char *name) {
-  printf("Error: Cannot create multivariate test log '%s'.\n", name);
+  run_print("Error: Cannot create multivariate test log '%s'.\n", name);
   kill_QUORVEX();
 }
 
@@ -96,14 +97,25 @@ std::string multi_log_block(const char *geneID, int n_weight, const int *mac, co
   return block;
 }
 
+// A gene's block is appended when the gene's output is written out (at once
+// on one thread, in gene order when genes run side by side).
 void append_vt_log(const Settings &settings, const std::string &block) {
-  if (!append_log(settings.vtlog, block)) cannot_create(settings.vtlog);
+  const char *name = settings.vtlog;
+  run_defer([name, block] {
+    if (!append_log(name, block)) cannot_create(name);
+  });
 }
 
 void append_variant_log(const Settings &settings, const std::string &block) {
-  if (!append_log(settings.skatlog, block)) cannot_create(settings.skatlog);
+  const char *name = settings.skatlog;
+  run_defer([name, block] {
+    if (!append_log(name, block)) cannot_create(name);
+  });
 }
 
 void append_multi_log(const Settings &settings, const std::string &block) {
-  if (!append_log(settings.multilog, block)) cannot_create_multi(settings.multilog);
+  const char *name = settings.multilog;
+  run_defer([name, block] {
+    if (!append_log(name, block)) cannot_create_multi(name);
+  });
 }

@@ -13,37 +13,39 @@ namespace {
 
 const int kNumNull = 4;  // basic rule plus three comparison rules
 
+// The engine's state below is thread_local: each thread integrates on its own.
+
 // Rule parameters, recomputed by every bsinit_ call.
-double lam1, lam2, lam3, lamp, rulcon;
-int rulpts[6];
+thread_local double lam1, lam2, lam3, lamp, rulcon;
+thread_local int rulpts[6];
 
 // Storage partition and sizes of the current integration.
-int lenrul, rulcls, mxrgns, sbrgns;
-int inerrs, invals, inptrs, inlwrs, inuprs, inmshs, inwgts, inpnts, inlowr, inuppr, inwdth,
+thread_local int lenrul, rulcls, mxrgns, sbrgns;
+thread_local int inerrs, invals, inptrs, inlwrs, inuprs, inmshs, inwgts, inpnts, inlowr, inuppr, inwdth,
     inmesh, inwork;
 
 // State of the adaptive loop; divaxn carries over into continuation calls.
-int divaxn, funcls, rgncls, nwrgns, top, difcls;
+thread_local int divaxn, funcls, rgncls, nwrgns, top, difcls;
 
 // Recording of the call's decisions, and the count a resumed call starts
 // from (-1: an ordinary call).
-AdaptTrace *trace = nullptr;
-int resume_funcls = -1;
+thread_local AdaptTrace *trace = nullptr;
+thread_local int resume_funcls = -1;
 
 // Ordered evaluation: the points of one batch (row t at batch_pts[t*ndim])
 // and their values.
-bool ordered = true;
-std::vector<double> batch_pts, batch_vals;
+bool ordered = true;  // a switch for tests, set before any integration
+thread_local std::vector<double> batch_pts, batch_vals;
 // Sizes of the sign-change groups in recording order, and the number of
 // groups up to the end of each generator.
-std::vector<int> batch_groups, batch_generator_end;
+thread_local std::vector<int> batch_groups, batch_generator_end;
 // Evaluation order (recording positions) for batches of batch_order_size
 // points of dimension batch_order_ndim: every rule application of one
 // dimension records its points in the same pattern, so the order found for
 // the first serves them all (any order gives the same values).
-std::vector<int> batch_order;
-int batch_order_ndim = 0;
-size_t batch_order_size = 0;
+thread_local std::vector<int> batch_order;
+thread_local int batch_order_ndim = 0;
+thread_local size_t batch_order_size = 0;
 
 // The points of generator g around center, permutation by permutation and
 // within one permutation sign change by sign change: visit(x) for each point,
@@ -108,7 +110,7 @@ struct BatchKey {
   int more;  // differs in a third coordinate
   int t;     // recording position
 };
-std::vector<BatchKey> batch_keys;
+thread_local std::vector<BatchKey> batch_keys;
 
 bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 

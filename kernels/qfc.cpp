@@ -24,25 +24,25 @@ constexpr double pi = 3.14159265358979;
 constexpr double pi2 = 6.28318530717958;
 constexpr double log28 = 0.0866;  // ln(2) / 8 to three figures
 
-// Module-level working state of one call.
-int r;              // number of chi-square terms
-int lim;            // limit on the number of bound evaluations
-double c;           // point at which the distribution is evaluated
-double *lb;         // weights (the caller's array)
-double *nc;         // non-centralities (the caller's array)
-int *n;             // degrees of freedom (the caller's array)
-int *th;            // term indices by descending |weight|, sorted on first need
-BOOL ndtsrt;        // th not yet sorted
-BOOL fail;          // convergence factor unusable (set by cfe)
-double sigsq;       // sigma^2 plus every adopted convergence factor
-double lmax, lmin;  // largest positive and smallest negative weight
-double mean;        // mean of Q
-double intl, ersm;  // running integral and its absolute error sum
-int count;          // bound evaluations so far
+// Working state of one call, one copy per thread.
+thread_local int r;              // number of chi-square terms
+thread_local int lim;            // limit on the number of bound evaluations
+thread_local double c;           // point at which the distribution is evaluated
+thread_local double *lb;         // weights (the caller's array)
+thread_local double *nc;         // non-centralities (the caller's array)
+thread_local int *n;             // degrees of freedom (the caller's array)
+thread_local int *th;            // term indices by descending |weight|, sorted on first need
+thread_local BOOL ndtsrt;        // th not yet sorted
+thread_local BOOL fail;          // convergence factor unusable (set by cfe)
+thread_local double sigsq;       // sigma^2 plus every adopted convergence factor
+thread_local double lmax, lmin;  // largest positive and smallest negative weight
+thread_local double mean;        // mean of Q
+thread_local double intl, ersm;  // running integral and its absolute error sum
+thread_local int count;          // bound evaluations so far
 // Set once count exceeds lim: every private routine then returns at once and
 // qfc finishes with fault 4. This replaces a non-local jump, which would skip
 // C++ frames.
-BOOL spent;
+thread_local BOOL spent;
 
 // Counts one bound evaluation; true when the budget is exhausted.
 inline BOOL counter() {

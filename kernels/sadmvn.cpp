@@ -26,27 +26,28 @@ const double kRootTwoPi = 2.5066282746310007;
 const double kExactError = 2.000000033724767e-16;  // 2e-16 held in single precision
 
 // Driver state: the engine's storage and the counts of one integration.
-double work[kWorkSize];
-int infis, m, rulcls, totcls, maxcls, newcls;
-double d__, e, oldval;
+// Every thread has its own engine: all state below is thread_local.
+thread_local double work[kWorkSize];
+thread_local int infis, m, rulcls, totcls, maxcls, newcls;
+thread_local double d__, e, oldval;
 
 // Integrand state written by mvnnit_ and read by mvnfnc_: scaled limits,
 // codes, expected values, packed scaled Cholesky factor and the first
 // variable's probability limits.
-double a[kMaxIntegrandVariables], b[kMaxIntegrandVariables], y[kMaxIntegrandVariables];
-int infi[kMaxIntegrandVariables];
-double cov[kMaxIntegrandVariables * (kMaxIntegrandVariables + 1) / 2];
-double d1, e1;
+thread_local double a[kMaxIntegrandVariables], b[kMaxIntegrandVariables], y[kMaxIntegrandVariables];
+thread_local int infi[kMaxIntegrandVariables];
+thread_local double cov[kMaxIntegrandVariables * (kMaxIntegrandVariables + 1) / 2];
+thread_local double d1, e1;
 
 // Work-saving switches (see sadmvn_options) and counters.
 bool resume_stages = true, share_prefixes = true;
-long long evaluations = 0, steps = 0;
+thread_local long long evaluations = 0, steps = 0;
 
 // The integrand's last point and the state after each of its conditioning
 // steps (limits, running product); y keeps its conditioned values. Valid
 // for cached_n variables of the current set-up, none when 0.
-int cached_n = 0;
-double prefix_w[kMaxIntegrandVariables], prefix_d[kMaxIntegrandVariables],
+thread_local int cached_n = 0;
+thread_local double prefix_w[kMaxIntegrandVariables], prefix_d[kMaxIntegrandVariables],
     prefix_e[kMaxIntegrandVariables], prefix_prod[kMaxIntegrandVariables];
 
 bool same_bits(double x, double y) {
@@ -109,8 +110,8 @@ using Trajectory = std::vector<std::shared_ptr<const CallRecord>>;
 
 // The problem the records belong to (its inputs byte for byte) and the
 // records of its last integrations.
-std::vector<unsigned char> record_key;
-std::vector<Trajectory> records;
+thread_local std::vector<unsigned char> record_key;
+thread_local std::vector<Trajectory> records;
 const size_t kMaxRecords = 8;
 
 void append_bytes(std::vector<unsigned char> *key, const void *p, size_t size) {
@@ -147,7 +148,7 @@ struct Session {
   int live = -1;           // call whose end state the engine holds (-1: none)
   bool computed = false;   // some call was evaluated, not taken from a record
 };
-Session session;
+thread_local Session session;
 
 void start_session(int n, const double *lower, const double *upper, const int *infin,
                    const double *correl, const double *fabseps, const double *releps) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include "numeric/run_output.h"
 
 // The offset pointers below point outside their blocks when the lower bound
 // is not 0; they are formed with integer arithmetic so that no out-of-bounds
@@ -25,7 +26,7 @@ void nrerror(const char *error_text) {
   std::fprintf(stderr, "Numerical Recipes run-time error...\n");
   std::fprintf(stderr, "%s\n", error_text);
   std::fprintf(stderr, "...now exiting to system...\n");
-  std::exit(1);
+  end_run(1);
 }
 
 double *dvector(long nl, long nh) {

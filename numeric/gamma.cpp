@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -11,8 +12,8 @@ constexpr double EPS = 2.2204460492503e-16;  // relative tolerance (double epsil
 constexpr double FPMIN = 1.00208e-292;     // floor for the Lentz quantities c and d
 
 [[noreturn]] void gamma_error(const char *text) {
-  std::puts(text);
-  std::exit(1);
+  run_print("%s\n", text);
+  end_run(1);
 }
 
 }  // namespace

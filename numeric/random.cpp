@@ -4,9 +4,9 @@
 
 #include "numeric/gamma.h"
 
-// Seeds of the Bernoulli generator: the run's global state, reset before
+// Seeds of the Bernoulli generator, one set per thread, reset before
 // the resampling of every variant and gene of a binary trait.
-long gix = 4567, giy = 6789, giz = 8901;
+thread_local long gix = 4567, giy = 6789, giz = 8901;
 
 void reset_runifC3() {
   gix = 4567;
@@ -59,9 +59,9 @@ namespace {
 constexpr double PI = 3.141592654;
 
 // Values kept between calls of rbinomC; read only by the rejection regime.
-int nold = -1;
-double pold = -1.0;
-double pc = 0.0, plog = 0.0, pclog = 0.0, en = 0.0, oldg = 0.0;
+thread_local int nold = -1;
+thread_local double pold = -1.0;
+thread_local double pc = 0.0, plog = 0.0, pclog = 0.0, en = 0.0, oldg = 0.0;
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 // the binomial deviate routine of Numerical Recipes on top of it. These are
 // the Bernoulli draws of the parametric bootstrap.
 
-extern long gix, giy, giz;  // initial values 4567, 6789, 8901
+extern thread_local long gix, giy, giz;  // initial values 4567, 6789, 8901
 
 // Sets gix, giy, giz back to 4567, 6789, 8901.
 void reset_runifC3();

@@ -5,6 +5,7 @@
 
 #include "numeric/arrays.h"
 #include "numeric/linalg.h"
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ bool logisticReg_fit(int N, int D, double *y, double **x, double *vbeta1) {
     for (int j = 0; j < D; j++) vbeta1[j] = vbeta2[j];
     if (std::fabs((loglik_vbeta2 - loglik_vbeta1) / loglik_vbeta2) < 1e-8) break;
     if (iter == 4999) {
-      std::printf("\nLogisticReg Warning:MLE iteration NOT converge!\n");
+      run_print("\nLogisticReg Warning:MLE iteration NOT converge!\n");
       converged = false;
       break;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/arrays.h"
+#include "numeric/run_output.h"
 
 // Two-lane double and 64-bit integer vectors of GCC and Clang; each lane
 // of a vector operation is the scalar IEEE operation on that lane.
@@ -431,9 +432,8 @@ void getS_REC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_L
 
 double getS_REC_impute(double type, int n_miss, double *q) {
   if (type != 0.0 && type != 1.0) {
-    std::printf("Only type=0 or 1 is acceptable\n");
-    std::fflush(stdout);
-    std::exit(1);
+    run_print("Only type=0 or 1 is acceptable\n");
+    end_run(1);
   }
   // P0: every missing genotype homozygous for the major allele.
   double P0 = 1.0;

@@ -12,6 +12,7 @@
 #include "kernels/sadmvn.h"
 #include "numeric/arrays.h"
 #include "numeric/linalg.h"
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -249,7 +250,7 @@ void SKAT(int m, double *S, double **covS, double *weight, double *T, double *T_
       count++;
     }
   if (count == 0) {
-    std::printf("No Eigenvalue is bigger than 0!!");
+    run_print("No Eigenvalue is bigger than 0!!");
     *T_pvalue = kNotComputed;
   } else {
     const double cutoff = sum / count / kEigenCutoff;

@@ -54,7 +54,7 @@ struct Covariates {
 };
 
 const Covariates &covariates(int N, int p, double **z) {
-  static Covariates c;
+  thread_local Covariates c;
   bool same = c.N == N && c.p == p;
   for (int i = 0; i < N && same; i++)
     for (int d = 0; d < p; d++) {

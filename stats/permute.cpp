@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-// Seeds of the permutation generator: the run's global state.
-long bix = 7335, biy = 4623, biz = 8097;
+// Seeds of the permutation generator, one set per thread.
+thread_local long bix = 7335, biy = 4623, biz = 8097;
 
 void reset_runifC3P() {
   bix = 7335;

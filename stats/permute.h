@@ -5,7 +5,7 @@
 // second Wichmann-Hill generator (AS 183) with seeds of its own, independent
 // of the Bernoulli generator's gix, giy, giz.
 
-extern long bix, biy, biz;  // initial values 7335, 4623, 8097
+extern thread_local long bix, biy, biz;  // initial values 7335, 4623, 8097
 
 // Sets bix, biy, biz back to 7335, 4623, 8097; called before the resampling
 // of every variant and every gene.

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+#include "numeric/run_output.h"
 
 namespace {
 
@@ -114,6 +115,6 @@ void StringSort_map3(int N, char **stringArray1, char **stringArray2, double *nu
 }
 
 void kill_QUORVEX() {
-  std::puts("\nQUORVEX was stopped due to error(s) listed above.\n");
-  std::exit(1);
+  run_write("\nQUORVEX was stopped due to error(s) listed above.\n\n");
+  end_run(1);
 }

@@ -1,0 +1,29 @@
+#ifndef QUORVEX_NUMERIC_PARALLEL_H
+#define QUORVEX_NUMERIC_PARALLEL_H
+
+// Threads of a run: how many, and the ordered pass that runs items side by
+// side while their output reaches the files in item order.
+
+#include <functional>
+
+// The number of CPUs in the process's affinity mask (taskset, cgroups and
+// batch schedulers set it), at least 1. The environment variable
+// QUORVEX_THREADS, when it holds a positive number, is used instead: the
+// tests run the same data on one thread and on several with it.
+int thread_count();
+
+// Runs work(item, worker) for item = 0 .. n-1 on `threads` worker threads
+// (worker in 0 .. threads-1), each item inside an output capture, and
+// replays the items' records in item order on the calling thread as they
+// complete, calling after(item) (when given) once item's record is replayed.
+// A worker takes item i only when fewer than `window` items (i included)
+// wait to be replayed. An item that stops the run ends it when its record is
+// replayed, after every earlier item's, as on one thread.
+//
+// With threads <= 1 (or n <= 1) the items run one after another on the
+// calling thread without any capture: exactly the one-thread order of work.
+void run_in_order(long n, int threads, long window,
+                  const std::function<void(long item, int worker)> &work,
+                  const std::function<void(long item)> &after = nullptr);
+
+#endif
