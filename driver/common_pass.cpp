@@ -364,7 +364,10 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   const int threads = thread_count();
   const long per = batch_size(N, tested, threads);
   const long batches = (tested + per - 1) / per;
-  const long window = 4L * threads;
+  // Batches tested ahead of the replay: enough that the workers go on while
+  // the calling thread is descheduled for a while; with resampling fewer, as
+  // each batch then holds its variants' columns.
+  const long window = (resampling ? 4L : 16L) * threads;
   std::vector<Batch> slots(static_cast<std::size_t>(window));  // batch i in slot i % window
   std::vector<VariantScratch> scratch(static_cast<std::size_t>(threads));
   for (VariantScratch &w : scratch) {
