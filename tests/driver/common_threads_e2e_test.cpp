@@ -27,7 +27,7 @@ using namespace gene_pass_test;
 
 namespace {
 
-const int kThreadCounts[] = {2, 3, 8};
+const int kManyThreads[] = {2, 3, 8};
 
 // Runs the program on the data set in data with the thread count, the
 // environment (may be empty) and the message log named log, in a scratch
@@ -69,7 +69,7 @@ TEST_P(CommonPassThreads, WholeOutputsEqualTheOneThreadRun) {
   generate(data, c.data);
   const Outputs one = run_threads(data, 1, c.env, c.log, c.args);
   ASSERT_EQ(one.status, c.status) << one.files.at("stdout");
-  for (int threads : kThreadCounts) {
+  for (int threads : kManyThreads) {
     const Outputs many = run_threads(data, threads, c.env, c.log, c.args);
     EXPECT_EQ(many.status, one.status) << threads << " threads";
     for (const auto &f : one.files)
@@ -241,7 +241,7 @@ TEST(CommonPassThreadsDeathTest, ChangedGenotypeFileStopsOnTheSameVariant) {
       EXPECT_EQ(one.out.substr(one.out.size() - stop.size()), stop) << ids[at];
       // The header and the rows of the variants before it.
       EXPECT_EQ(count_of(one.com, "\n"), at + 1) << ids[at] << ", resampling " << resample;
-      for (int threads : kThreadCounts) {
+      for (int threads : kManyThreads) {
         const StoppedPass many = stopped_pass(dir, row, threads, resample != 0);
         const std::string what = ids[at] + ", resampling " + std::to_string(resample) + ", " +
                                  std::to_string(threads) + " threads";
