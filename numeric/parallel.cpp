@@ -61,11 +61,16 @@ void run_in_order(long n, int threads, long window,
       }
       Slot &slot = slots[static_cast<size_t>(item % window)];
       capture_output(slot.record, [&] { work(item, worker); });
+      const bool stopped = slot.record.stop_status >= 0;
       {
         std::lock_guard<std::mutex> lock(mu);
         slot.done = true;
       }
       item_done.notify_all();
+      // An item that stopped the run ends it when replayed; this thread takes
+      // no more items, so that what the stopped item holds stays as it was
+      // left (reachable, not overwritten by a later item) until the exit.
+      if (stopped) return;
     }
   };
 
@@ -78,6 +83,17 @@ void run_in_order(long n, int threads, long window,
     {
       std::unique_lock<std::mutex> lock(mu);
       item_done.wait(lock, [&] { return slot.done; });
+    }
+    if (slot.record.stop_status >= 0) {
+      // Item i ends the run. No further item is started and the items under
+      // way are finished, so that no thread works while the process exits.
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        next = n;
+      }
+      slot_free.notify_all();
+      for (std::thread &t : pool) t.join();
+      pool.clear();
     }
     if (before) before(i);
     commit_output(slot.record);  // ends the run here if item i stopped it

@@ -173,18 +173,8 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
 
 inline Outputs run_and_collect(const std::string &data, const std::string &pool,
                                const std::string &args) {
-  static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
-                                         "vt.log",  "skat.log", "multi.log"};
-  const std::string dir = scratch_dir();
-  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
-  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
-  Outputs o;
-  o.status = run_pooled(dir, pool, files + " -msglog m.log " + args);
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
-  remove_dir(dir);
-  return o;
+  return run_and_collect_env(data, pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ",
+                             args);
 }
 
 }  // namespace gene_pass_test
