@@ -375,6 +375,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     w.SZ.assign(static_cast<std::size_t>(p), 0.0);
   }
   PendingRows pending{settings.output_com, std::string()};
+  const bool side_by_side = threads > 1 && batches > 1;  // as run_in_order decides
 
   // On a worker: reads and tests the batch's variants, each inside its own
   // capture; a stop ends the batch at its variant.
@@ -422,13 +423,18 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
       });
       if (t.record.stop_status >= 0) {
         b.end = j + 1;
+        // Side by side, the batch's own record stops too: the ordered pass
+        // then starts no further batch and lets the running ones finish
+        // before this one is replayed (its replay ends the run).
+        if (side_by_side) end_run(t.record.stop_status);
         break;
       }
     }
   };
 
   // On the calling thread, in file order: each variant's text, log lines
-  // and stop, then its row (or its entry into the pool).
+  // and stop, then its row (or its entry into the pool: pool_begin_gene,
+  // the replay, pool_end_gene).
   auto replay_batch = [&](long item) {
     Batch &b = slots[static_cast<std::size_t>(item % window)];
     for (long j = b.first; j < b.end; j++) {
@@ -451,7 +457,12 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     }
   };
 
-  run_in_order(batches, threads, window, test_batch, replay_batch);
+  // On one thread each batch is replayed right after its test; side by side
+  // just before its (empty, or stopped) record is, once it is tested.
+  if (side_by_side)
+    run_in_order(batches, threads, window, test_batch, nullptr, replay_batch);
+  else
+    run_in_order(batches, threads, window, test_batch, replay_batch);
   pending.flush();
   if (resampling) {
     finish_gene_pool(pool);
