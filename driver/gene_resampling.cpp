@@ -13,6 +13,8 @@
 #include "driver/common_pass.h"
 #include "driver/common_resampling.h"
 #include "driver/gene_results.h"
+#include "numeric/parallel.h"
+#include "numeric/run_output.h"
 #include "stats/erec.h"
 #include "stats/score.h"
 
@@ -553,6 +555,65 @@ long env_long(const char *name, long fallback) {
   return atol(v);
 }
 
+// Ranges of a stage of `count` resamples: one per thread, at most one per
+// block of resamples; the ranges' blocks are allocated on first use.
+int stage_ranges(GenePool &p, long count) {
+  long nr = std::min<long>(p.threads, (count + kResampleBlock - 1) / kResampleBlock);
+  if (nr < 1) nr = 1;
+  if (p.ranges.size() < (size_t)nr) p.ranges.resize((size_t)nr);
+  for (long t = 1; t < nr; t++) {
+    std::vector<Resample> &block = p.ranges[(size_t)t].block;
+    if (!block.empty()) continue;
+    block.resize(kResampleBlock);
+    for (Resample &x : block) alloc_resample(*p.scheme, x);
+  }
+  return (int)nr;
+}
+
+// Makes the resamples of a range from its first on, block by block, and
+// counts the hits of every test in play on them. Runs on the range's
+// thread: the generators (thread-local) start at range.from; the genes in
+// play, the scheme and the cache rows of other ranges are only read.
+void run_range(GenePool &p, const std::vector<PooledGene *> &play,
+               const std::vector<PooledGene *> &variants, StageRange &range) {
+  ResampleScheme &scheme = *p.scheme;
+  Resample *block[kResampleBlock];
+  const bool own = &range != &p.ranges[0];
+  for (int b = 0; b < kResampleBlock; b++)
+    block[b] = own ? &range.block[(size_t)b] : b == 0 ? p.r : &p.extra[(size_t)b - 1];
+  seek_resample(scheme, range.from);
+  EvalWork &work = range.work;
+  for (long s0 = range.from; s0 < range.to; s0 += kResampleBlock) {
+    const int nb = (int)std::min<long>(kResampleBlock, range.to - s0);
+    auto t0 = std::chrono::steady_clock::now();
+    // Made in the order of s (a refit's warning or a fatal stop falls where
+    // it would); the evaluations print nothing.
+    for (int b = 0; b < nb; b++) {
+      make_resample(scheme, s0 + b, *block[b], false);
+      if (block[b]->refit_warned) range.refit_warnings++;
+    }
+    auto t1 = std::chrono::steady_clock::now();
+    if (!variants.empty())
+      variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, work,
+                         range.vhits.data());
+    for (size_t i = 0; i < play.size(); i++) {
+      const PooledGene &g = *play[i];
+      if (g.variant) continue;
+      for (int t = 0; t < kTests; t++) {
+        const ResampleTest &test = g.test[t];
+        if (!test.in_play) continue;
+        long &hits = range.hits[i * kTests + t];
+        for (int b = 0; b < nb; b++)
+          if (is_hit(resampled_statistic(g, t, scheme, *block[b], work), test.obs)) hits++;
+      }
+    }
+    if (p.report) {
+      range.make_s += std::chrono::duration<double>(t1 - t0).count();
+      range.eval_s += seconds_since(t1);
+    }
+  }
+}
+
 }  // namespace
 
 void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
@@ -569,6 +630,8 @@ void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
   pool.work.SZ.assign((size_t)scheme.D, 0.0);
   pool.extra.resize(kResampleBlock - 1);
   for (Resample &x : pool.extra) alloc_resample(scheme, x);
+  pool.threads = thread_count();
+  pool.ranges.resize(1);
   g_exit_pool = &pool;
   if (!g_exit_registered) {
     g_exit_registered = true;
@@ -610,8 +673,6 @@ void run_pool(GenePool &p) {
   p.running = true;
   p.pool_number++;
   ResampleScheme &scheme = *p.scheme;
-  Resample &r = *p.r;
-  start_resampling(scheme);
   std::vector<PooledGene *> play;
   for (int stage = 1; stage <= 4; stage++) {
     if (stage == 4 && scheme.mmore != 1) break;
@@ -632,36 +693,37 @@ void run_pool(GenePool &p) {
       if (g->variant && g->test[0].in_play) variants.push_back(g);
     flush_until(p, play[0]);
     const long first = stage_first(stage), end = stage_end(stage, scheme);
-    long refit_warnings = 0;
+    const auto wall0 = std::chrono::steady_clock::now();
+    const int nr = stage_ranges(p, end - first);
+    for (int t = 0; t < nr; t++) {
+      StageRange &range = p.ranges[t];
+      range.from = first + (end - first) * t / nr;
+      range.to = first + (end - first) * (t + 1) / nr;
+      range.work = p.work;
+      range.work.entries = 0;
+      range.hits.assign(play.size() * kTests, 0);
+      range.vhits.assign(variants.size(), 0);
+      range.refit_warnings = 0;
+      range.make_s = range.eval_s = 0;
+    }
+    // Each range in a capture on its thread, replayed in range order: the
+    // refit warnings in the order of s, and a fatal stop in range r after
+    // the text of ranges 0..r-1 (the later ranges' text is dropped).
+    run_in_order(nr, nr, nr,
+                 [&](long t, int) { run_range(p, play, variants, p.ranges[(size_t)t]); });
+    mark_refits_stored(scheme, first, end);
+    long refit_warnings = 0, entries = 0;
     double make_s = 0, eval_s = 0;
-    p.work.entries = 0;
-    Resample *block[kResampleBlock];
-    block[0] = &r;
-    for (int b = 1; b < kResampleBlock; b++) block[b] = &p.extra[b - 1];
-    for (long s0 = first; s0 < end; s0 += kResampleBlock) {
-      const int nb = (int)std::min<long>(kResampleBlock, end - s0);
-      auto t0 = std::chrono::steady_clock::now();
-      // Made in the order of s (a refit's warning or a fatal stop falls
-      // where it would); the evaluations print nothing.
-      for (int b = 0; b < nb; b++) {
-        make_resample(scheme, s0 + b, *block[b]);
-        if (block[b]->refit_warned) refit_warnings++;
-      }
-      auto t1 = std::chrono::steady_clock::now();
-      if (!variants.empty())
-        variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, p.work);
-      for (PooledGene *g : play)
-        for (int t = 0; t < kTests && !g->variant; t++) {
-          ResampleTest &test = g->test[t];
-          if (!test.in_play) continue;
-          for (int b = 0; b < nb; b++)
-            if (is_hit(resampled_statistic(*g, t, scheme, *block[b], p.work), test.obs))
-              test.n += 1.0;
-        }
-      if (p.report) {
-        make_s += std::chrono::duration<double>(t1 - t0).count();
-        eval_s += seconds_since(t1);
-      }
+    for (int t = 0; t < nr; t++) {
+      const StageRange &range = p.ranges[t];
+      for (size_t i = 0; i < play.size(); i++)
+        for (int k = 0; k < kTests; k++) play[i]->test[k].n += (double)range.hits[i * kTests + k];
+      for (size_t v = 0; v < variants.size(); v++)
+        variants[v]->test[0].n += (double)range.vhits[v];
+      refit_warnings += range.refit_warnings;
+      entries += range.work.entries;
+      make_s += range.make_s;
+      eval_s += range.eval_s;
     }
     for (PooledGene *g : play) {
       // Refits beyond the cache are made again by every gene in play: each
@@ -674,10 +736,11 @@ void run_pool(GenePool &p) {
     }
     if (p.report)
       fprintf(stderr,
-              "resampling pool %d stage %d: %ld resamples, %zu genes in play, making %.3f s, "
-              "evaluating %.3f s, %ld entries, %.2f ns per entry\n",
-              p.pool_number, stage, end - first, play.size(), make_s, eval_s, p.work.entries,
-              p.work.entries > 0 ? eval_s * 1e9 / (double)p.work.entries : 0.0);
+              "resampling pool %d stage %d: %ld resamples, %zu genes in play, %d threads, "
+              "%.3f s, making %.3f s, evaluating %.3f s (thread sums), %ld entries, %.2f ns per "
+              "entry\n",
+              p.pool_number, stage, end - first, play.size(), nr, seconds_since(wall0), make_s,
+              eval_s, entries, entries > 0 ? eval_s * 1e9 / (double)entries : 0.0);
   }
   for (auto &g : p.queue) g->finished = true;
   p.running = false;
@@ -689,6 +752,9 @@ void finish_gene_pool(GenePool &pool) {
   g_exit_pool = nullptr;
   for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
   pool.extra.clear();
+  for (StageRange &range : pool.ranges)
+    for (Resample &x : range.block) free_resample(*pool.scheme, x);
+  pool.ranges.clear();
   if (pool.report) {
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);

@@ -6,6 +6,13 @@
 // asymptotic tests so that every resample is made once and evaluated on
 // every gene still in play.
 //
+// Each stage's resamples are split into contiguous ranges, one per thread
+// (thread_count()); a thread sets its generators to its first resample
+// (seek_resample) and evaluates every gene in play on its range, and the
+// hit counts, whole numbers, are added after the stage. The text a range
+// prints (refit warnings, a fatal stop) is replayed in range order, so the
+// output is that of one thread making the resamples in order.
+//
 // The pool keeps the output of the run exactly as if each gene were
 // resampled right after its asymptotic tests: a gene that enters the pool
 // while earlier genes wait has its standard output and message-log text
@@ -116,6 +123,18 @@ struct EvalWork {
 double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
                            const Resample &r, EvalWork &w);
 
+// One thread's share of a stage: a contiguous range of its resamples, made
+// in its own block of Resamples with its own scratch, and the hits it found.
+struct StageRange {
+  long from = 0, to = 0;
+  std::vector<Resample> block;  // kResampleBlock resamples (range 0 uses the pool's)
+  EvalWork work;
+  std::vector<long> hits;   // [play item * kTests + test]
+  std::vector<long> vhits;  // [variant in play]
+  long refit_warnings = 0;
+  double make_s = 0, eval_s = 0;
+};
+
 // The pool of the gene pass.
 struct GenePool {
   const Settings *settings = nullptr;
@@ -127,7 +146,10 @@ struct GenePool {
   // gene's rows are read once per block: block[0] is *r, the others are
   // the pool's own.
   std::vector<Resample> extra;
-  EvalWork work;
+  EvalWork work;  // sized for every gene added; each range's scratch copies it
+  // A stage's resamples are split into contiguous ranges, one per thread.
+  int threads = 1;
+  std::vector<StageRange> ranges;
   std::deque<std::unique_ptr<PooledGene>> queue;
   long max_genes = 0;      // resampled genes per pool; 0: bounded by bytes only
   size_t max_bytes = 0;
