@@ -285,7 +285,8 @@ size_t ErecRows::bytes() const {
 
 size_t PooledGene::bytes() const {
   return sizeof(PooledGene) + geneID.capacity() + burden.bytes() + vt.bytes() + skat.bytes() +
-         vec_bytes(weight_skat) + erec.bytes() + out.capacity() + msg.capacity();
+         vec_bytes(weight_skat) + erec.bytes() + pending.text.capacity() +
+         pending.actions.capacity() * sizeof(OutputRecord::Action);
 }
 
 bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
@@ -435,44 +436,32 @@ GenePool *g_exit_pool = nullptr;
 bool g_exit_registered = false;
 
 void begin_capture(GenePool &p) {
-  p.buf_out = nullptr;
-  p.len_out = 0;
-  p.mem_out = open_memstream(&p.buf_out, &p.len_out);
-  p.saved_out = stdout;
-  stdout = p.mem_out;
-  p.mem_log = nullptr;
-  if (p.log->file != nullptr) {
-    p.buf_log = nullptr;
-    p.len_log = 0;
-    p.mem_log = open_memstream(&p.buf_log, &p.len_log);
-    p.saved_log = p.log->file;
-    p.log->file = p.mem_log;
-  }
+  p.capture.clear();
+  p.capture.exits_on_stop = true;
+  p.saved_capture = output_capture();
+  set_output_capture(&p.capture);
   p.capturing = true;
 }
 
-void end_capture(GenePool &p, std::string &out, std::string &msg) {
+// Ends the capture and moves what it holds into record.
+void end_capture(GenePool &p, OutputRecord &record) {
   if (!p.capturing) return;
   p.capturing = false;
-  fclose(p.mem_out);
-  stdout = p.saved_out;
-  out.append(p.buf_out, p.len_out);
-  free(p.buf_out);
-  p.buf_out = nullptr;
-  p.mem_out = nullptr;
-  if (p.mem_log != nullptr) {
-    fclose(p.mem_log);
-    p.log->file = p.saved_log;
-    msg.append(p.buf_log, p.len_log);
-    free(p.buf_log);
-    p.buf_log = nullptr;
-    p.mem_log = nullptr;
-  }
+  set_output_capture(p.saved_capture);
+  const size_t base = record.text.size();
+  record.text += p.capture.text;
+  for (OutputRecord::Action &a : p.capture.actions)
+    record.actions.push_back({base + a.at, std::move(a.run)});
+  record.stop_status = p.capture.stop_status;
+  p.capture.clear();
 }
 
-void write_text(GenePool &p, const std::string &out, const std::string &msg) {
-  if (!out.empty()) fwrite(out.data(), 1, out.size(), stdout);
-  if (!msg.empty() && p.log->file != nullptr) fwrite(msg.data(), 1, msg.size(), p.log->file);
+// Writes what a gene's record holds (its text, message-log lines and other
+// deferred writes, in order) and empties it.
+void write_pending(PooledGene &g) {
+  g.pending.stop_status = -1;
+  commit_output(g.pending);
+  g.pending.clear();
 }
 
 void write_row(GenePool &p, PooledGene &g) {
@@ -500,15 +489,13 @@ void flush_until(GenePool &p, PooledGene *stop) {
   while (!p.queue.empty() && p.queue.front().get() != stop) {
     std::unique_ptr<PooledGene> g = std::move(p.queue.front());
     p.queue.pop_front();
-    if (!g->live) write_text(p, g->out, g->msg);
+    if (!g->live) write_pending(*g);
     if (g->has_row) write_row(p, *g);
     p.bytes -= g->counted;
     if (g->resampled) p.waiting--;
   }
   if (stop != nullptr && !stop->live) {
-    write_text(p, stop->out, stop->msg);
-    stop->out.clear();
-    stop->msg.clear();
+    write_pending(*stop);
     stop->live = true;
   }
 }
@@ -525,12 +512,10 @@ void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
              "GENE %s Warning: The resampling p-value of %s test<1e-4 after 1 million "
              "resamples, so the p-value may not be accurate.\n",
              g.geneID.c_str(), test_name);
-  if (g.live) {
+  if (g.live)
     report_warning(*p.log, "%s", buf);
-  } else {
-    g.out += buf;
-    if (p.log->file != nullptr) g.msg += buf;
-  }
+  else
+    capture_output(g.pending, [&] { report_warning(*p.log, "%s", buf); });
 }
 
 void finish_at_exit() {
@@ -538,11 +523,14 @@ void finish_at_exit() {
   if (p == nullptr || p->running || !p->capturing) return;
   g_exit_pool = nullptr;
   // A fatal stop in a gene while earlier genes wait: they are finished and
-  // written first, as the gene-by-gene order would have done.
-  std::string out, msg;
-  end_capture(*p, out, msg);
+  // written first, as the gene-by-gene order would have done, then the
+  // stopped gene's text (the run exits with its status already).
+  OutputRecord stopped;
+  end_capture(*p, stopped);
   run_pool(*p);
-  write_text(*p, out, msg);
+  stopped.stop_status = -1;
+  commit_output(stopped);
+  fflush(stdout);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -644,7 +632,7 @@ void pool_begin_gene(GenePool &pool) {
 }
 
 void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g) {
-  end_capture(pool, g->out, g->msg);
+  end_capture(pool, g->pending);
   if (pool.queue.empty() && !g->resampled) {
     if (g->has_row) write_row(pool, *g);
     return;
@@ -729,7 +717,8 @@ void run_pool(GenePool &p) {
       // Refits beyond the cache are made again by every gene in play: each
       // prints their warnings (the live gene's went out as they happened).
       if (!g->live)
-        for (long c = 0; c < (stage == 4 ? refit_warnings : 0); c++) g->out += kRefitWarning;
+        for (long c = 0; c < (stage == 4 ? refit_warnings : 0); c++)
+          g->pending.text += kRefitWarning;
       for (int t = 0; t < kTests; t++)
         if (g->test[t].in_play && end_stage(g->test[t], stage, scheme))
           gene_warning(p, *g, kTestName[t]);

@@ -35,6 +35,7 @@
 #include "driver/resampling.h"
 #include "driver/run_setup.h"
 #include "driver/settings.h"
+#include "numeric/run_output.h"
 
 // Score rows stored by their non-zero entries: row q has the entries
 // [start[q], start[q + 1]) of idx (subjects, ascending) and val.
@@ -88,7 +89,9 @@ struct PooledGene {
   ErecRows erec;
   int mac_fix[3] = {0, 0, 0};
   double U[3] = {0, 0, 0}, V[3] = {0, 0, 0};
-  std::string out, msg;  // captured standard output and message-log text
+  // Its output while it waited: text and deferred writes (message-log
+  // lines, score-log blocks), replayed when it is written or made live.
+  OutputRecord pending;
   size_t counted = 0;    // bytes counted against the pool's bound
   // The common-variant pass pools its variants the same way: a variant has
   // one test (test[0], |Z| of its coded column, every subject's value in
@@ -158,11 +161,11 @@ struct GenePool {
   bool report = false;     // stage report on standard error
   int pool_number = 0;
   bool running = false;    // a pool's stages are running
-  // Capture of the gene being set up while others wait.
+  // Capture of the gene being set up while others wait (a fatal stop in
+  // it exits at once; the exit handler writes the waiting genes first).
   bool capturing = false;
-  FILE *saved_out = nullptr, *saved_log = nullptr, *mem_out = nullptr, *mem_log = nullptr;
-  char *buf_out = nullptr, *buf_log = nullptr;
-  size_t len_out = 0, len_log = 0;
+  OutputRecord capture;
+  OutputRecord *saved_capture = nullptr;
 };
 
 // Pool limits from the environment: QUORVEX_RESAMPLE_POOL (resampled genes
