@@ -15,13 +15,19 @@
 //
 // The pool keeps the output of the run exactly as if each gene were
 // resampled right after its asymptotic tests: a gene that enters the pool
-// while earlier genes wait has its standard output and message-log text
-// captured, and everything is written in gene order as the genes finish.
-// The first gene in play at a stage's start is "live": its pending text is
+// while earlier genes wait has its output captured in its OutputRecord
+// (standard output, and the deferred writes: message-log lines, score-log
+// blocks), and everything is written in gene order as the genes finish.
+// The first gene in play at a stage's start is "live": its pending output is
 // written first, so the warnings of the refits that the stage computes, and
 // a fatal stop while making a resample, fall where the gene-by-gene order
-// puts them. A fatal stop in a later gene (captured) first finishes every
-// waiting gene (an exit handler), then writes the stopped gene's text.
+// puts them (and the later genes' score logs are not written). A fatal stop
+// in a later gene (captured) exits at once; an exit handler finishes every
+// waiting gene, then writes the stopped gene's output.
+//
+// The pass feeds the pool on its own thread, in gene order: pool_begin_gene,
+// then the gene's work or the replay of its record (commit_output), then
+// pool_end_gene.
 
 #include <cstddef>
 #include <deque>
