@@ -696,9 +696,17 @@ void run_pool(GenePool &p) {
     }
     // Each range in a capture on its thread, replayed in range order: the
     // refit warnings in the order of s, and a fatal stop in range r after
-    // the text of ranges 0..r-1 (the later ranges' text is dropped).
-    run_in_order(nr, nr, nr,
-                 [&](long t, int) { run_range(p, play, variants, p.ranges[(size_t)t]); });
+    // the text of ranges 0..r-1 (the later ranges' text is dropped). A
+    // single range is captured too, so that a stop unwinds its work (and
+    // frees its storage) before the run ends.
+    if (nr == 1) {
+      OutputRecord record;
+      capture_output(record, [&] { run_range(p, play, variants, p.ranges[0]); });
+      commit_output(record);
+    } else {
+      run_in_order(nr, nr, nr,
+                   [&](long t, int) { run_range(p, play, variants, p.ranges[(size_t)t]); });
+    }
     mark_refits_stored(scheme, first, end);
     long refit_warnings = 0, entries = 0;
     double make_s = 0, eval_s = 0;
