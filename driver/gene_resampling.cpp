@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -562,8 +563,11 @@ int stage_ranges(GenePool &p, long count) {
 // counts the hits of every test in play on them. Runs on the range's
 // thread: the generators (thread-local) start at range.from; the genes in
 // play, the scheme and the cache rows of other ranges are only read.
+// A range after one that stopped the run (first_stop) quits: its output is
+// never written.
 void run_range(GenePool &p, const std::vector<PooledGene *> &play,
-               const std::vector<PooledGene *> &variants, StageRange &range) {
+               const std::vector<PooledGene *> &variants, StageRange &range, int index,
+               const std::atomic<int> &first_stop) {
   ResampleScheme &scheme = *p.scheme;
   Resample *block[kResampleBlock];
   const bool own = &range != &p.ranges[0];
@@ -572,6 +576,7 @@ void run_range(GenePool &p, const std::vector<PooledGene *> &play,
   seek_resample(scheme, range.from);
   EvalWork &work = range.work;
   for (long s0 = range.from; s0 < range.to; s0 += kResampleBlock) {
+    if (first_stop.load(std::memory_order_relaxed) < index) return;
     const int nb = (int)std::min<long>(kResampleBlock, range.to - s0);
     auto t0 = std::chrono::steady_clock::now();
     // Made in the order of s (a refit's warning or a fatal stop falls where
@@ -699,13 +704,22 @@ void run_pool(GenePool &p) {
     // the text of ranges 0..r-1 (the later ranges' text is dropped). A
     // single range is captured too, so that a stop unwinds its work (and
     // frees its storage) before the run ends.
+    std::atomic<int> first_stop(nr);
     if (nr == 1) {
       OutputRecord record;
-      capture_output(record, [&] { run_range(p, play, variants, p.ranges[0]); });
+      capture_output(record, [&] { run_range(p, play, variants, p.ranges[0], 0, first_stop); });
       commit_output(record);
     } else {
-      run_in_order(nr, nr, nr,
-                   [&](long t, int) { run_range(p, play, variants, p.ranges[(size_t)t]); });
+      run_in_order(nr, nr, nr, [&](long t, int) {
+        try {
+          run_range(p, play, variants, p.ranges[(size_t)t], (int)t, first_stop);
+        } catch (const RunStop &) {
+          int seen = first_stop.load();
+          while ((int)t < seen && !first_stop.compare_exchange_weak(seen, (int)t)) {
+          }
+          throw;
+        }
+      });
     }
     mark_refits_stored(scheme, first, end);
     long refit_warnings = 0, entries = 0;

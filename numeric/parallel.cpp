@@ -64,6 +64,9 @@ void run_in_order(long n, int threads, long window,
       {
         std::lock_guard<std::mutex> lock(mu);
         slot.done = true;
+        // The run ends at this item: no later one is started (the stopped
+        // item's worker keeps what it held, unreleased, until the exit).
+        if (slot.record.stop_status >= 0) next = n;
       }
       item_done.notify_all();
     }
@@ -78,6 +81,18 @@ void run_in_order(long n, int threads, long window,
     {
       std::unique_lock<std::mutex> lock(mu);
       item_done.wait(lock, [&] { return slot.done; });
+    }
+    if (slot.record.stop_status >= 0) {
+      // Item i stops the run: no later item is started, and the workers
+      // finish the items they hold (whose output is dropped) before the run
+      // ends, so that no thread is still working when it exits.
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        next = n;
+      }
+      slot_free.notify_all();
+      for (std::thread &t : pool) t.join();
+      pool.clear();
     }
     if (before) before(i);
     commit_output(slot.record);  // ends the run here if item i stopped it

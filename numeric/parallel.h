@@ -19,7 +19,8 @@ int thread_count();
 // and just after item's record is replayed.
 // A worker takes item i only when fewer than `window` items (i included)
 // wait to be replayed. An item that stops the run ends it when its record is
-// replayed, after every earlier item's, as on one thread.
+// replayed, after every earlier item's, as on one thread; no later item is
+// started then, and the workers finish the items they hold before it.
 //
 // With threads <= 1 (or n <= 1) the items run one after another on the
 // calling thread without any capture (before, work, after): exactly the
