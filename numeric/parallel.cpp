@@ -61,14 +61,16 @@ void run_in_order(long n, int threads, long window,
       }
       Slot &slot = slots[static_cast<size_t>(item % window)];
       capture_output(slot.record, [&] { work(item, worker); });
+      const bool stopped = slot.record.stop_status >= 0;
       {
         std::lock_guard<std::mutex> lock(mu);
         slot.done = true;
-        // The run ends at this item: no later one is started (the stopped
-        // item's worker keeps what it held, unreleased, until the exit).
-        if (slot.record.stop_status >= 0) next = n;
       }
       item_done.notify_all();
+      // An item that stopped the run ends it when replayed; this thread takes
+      // no more items, so that what the stopped item holds stays as it was
+      // left (reachable, not overwritten by a later item) until the exit.
+      if (stopped) return;
     }
   };
 
@@ -83,9 +85,8 @@ void run_in_order(long n, int threads, long window,
       item_done.wait(lock, [&] { return slot.done; });
     }
     if (slot.record.stop_status >= 0) {
-      // Item i stops the run: no later item is started, and the workers
-      // finish the items they hold (whose output is dropped) before the run
-      // ends, so that no thread is still working when it exits.
+      // Item i ends the run. No further item is started and the items under
+      // way are finished, so that no thread works while the process exits.
       {
         std::lock_guard<std::mutex> lock(mu);
         next = n;

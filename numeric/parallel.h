@@ -19,8 +19,10 @@ int thread_count();
 // and just after item's record is replayed.
 // A worker takes item i only when fewer than `window` items (i included)
 // wait to be replayed. An item that stops the run ends it when its record is
-// replayed, after every earlier item's, as on one thread; no later item is
-// started then, and the workers finish the items they hold before it.
+// replayed, after every earlier item's, as on one thread; the worker that ran
+// it takes no further items, and before the replay no new item is started
+// and the items under way are finished (no thread works while the process
+// exits).
 //
 // With threads <= 1 (or n <= 1) the items run one after another on the
 // calling thread without any capture (before, work, after): exactly the

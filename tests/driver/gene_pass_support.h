@@ -167,6 +167,7 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
   Outputs o;
   o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
+  o.files["stderr"] = get_file(dir + "/stderr.txt");
   for (const char *name : kOutputs)
     o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
   remove_dir(dir);
@@ -179,19 +180,9 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
 // collects its outputs (standard error too).
 inline Outputs run_and_collect(const std::string &data, const std::string &pool,
                                const std::string &args, int threads = 0) {
-  static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
-                                         "vt.log",  "skat.log", "multi.log"};
-  const std::string dir = scratch_dir();
-  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
-  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
-  Outputs o;
-  o.status = run_pooled(dir, pool, files + " -msglog m.log " + args, threads);
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  o.files["stderr"] = get_file(dir + "/stderr.txt");
-  for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
-  remove_dir(dir);
-  return o;
+  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
+  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
+  return run_and_collect_env(data, env, args);
 }
 
 // Thread counts that each whole run is repeated with, against one thread.
