@@ -52,7 +52,8 @@ if [ -n "${THREADS:-}" ]; then
   for t in $THREADS; do
     echo "== resampling run, $t threads (load: $(cut -d' ' -f1-3 /proc/loadavg))"
     QUORVEX_THREADS=$t QUORVEX_RESAMPLE_POOL=${POOL:-} QUORVEX_RESAMPLE_REPORT=1 \
-      timed "threads$t" -resample 1 -ofile "resampling_t$t.out"
+      timed "threads$t" -resample 1 -ofile resampling_threads.out
+    mv "$out/resampling_threads.out" "$out/resampling_t$t.out"
     cat "$out/stderr_threads$t.txt"
     w=$(wall "threads$t")
     if [ -z "$first" ]; then
