@@ -25,6 +25,12 @@
 # (evaluation alone, and the whole added time over the same count). POOL=n
 # sets QUORVEX_RESAMPLE_POOL (1: variant by variant).
 #
+# THREADS="1 8": instead (no plink2), the loading and the pass once per
+# thread count (QUORVEX_THREADS), best of REPEAT runs each, the pass's time
+# (best -com minus best loading) and its speed-up over the first count, and
+# com.out and standard output (clock lines masked) compared byte for byte
+# with the first count's. Report the machine's load with the figures.
+#
 # Defaults: 5000 subjects, 20000 variants. Environment as for
 # bench/loading.sh (REPEAT, BUILD_DIR, QUORVEX, FORCE); timings are taken
 # with the files in the page cache. Run it on a quiet machine, or with
@@ -34,6 +40,46 @@ set -euo pipefail
 subjects_arg=${1:-5000}
 variants_arg=${2:-20000}
 here=$(cd "$(dirname "$0")" && pwd)
+
+if [ -n "${THREADS:-}" ]; then
+  # shellcheck source=bench/common.sh
+  source "$here/common.sh"
+  mask() { sed -E 's/^(QUORVEX started:.*| {14}[^ ].*)$/<time>/' "$1"; }
+  for trait_arg in binary quantitative; do
+    export GEN_ARGS="-common 1 -covariates 2"
+    bench_setup "THREADS=\"1 8\" bash bench/common_pass.sh [SUBJECTS [VARIANTS]]" \
+      "$subjects_arg" "$variants_arg" $((variants_arg / 20)) "$trait_arg"
+    bench_data
+    geno=$data/geno.txt
+    out=$root/bench/out/common_threads_$tag
+    mkdir -p "$out"
+    cat "$geno" >/dev/null  # into the page cache
+    echo "== common-variant pass by thread count: $tag, $repeat runs each; $(uptime)"
+    printf '%-8s %10s %10s %10s %10s %10s\n' threads "load s" "-com s" "pass s" "pass x" "whole x"
+    first=
+    for t in $THREADS; do
+      run_load() { (cd "$out" && QUORVEX_THREADS=$t "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -noRare >/dev/null); }
+      run_com() { (cd "$out" && QUORVEX_THREADS=$t "$prog" -pfile "$data/pheno.txt" -gfile "$geno" -noRare -com 0.01 >"$out/stdout_$t.txt"); }
+      run_load && run_com || { echo "a command failed; see $out" >&2; exit 1; }
+      cp "$out/com.out" "$out/com_$t.out"
+      read -r l_best _ < <(time_cmd run_load | best_median)
+      read -r c_best _ < <(time_cmd run_com | best_median)
+      pass=$(awk -v a="$c_best" -v b="$l_best" 'BEGIN { printf "%.3f", a - b }')
+      if [ -z "$first" ]; then
+        first=$t p1=$pass c1=$c_best
+      else
+        cmp -s "$out/com_$first.out" "$out/com_$t.out" || echo "com.out differs: $first and $t threads" >&2
+        cmp -s <(mask "$out/stdout_$first.txt") <(mask "$out/stdout_$t.txt") ||
+          echo "standard output differs: $first and $t threads" >&2
+      fi
+      printf '%-8s %10s %10s %10s %10s %10s\n' "$t" "$l_best" "$c_best" "$pass" \
+        "$(awk -v a="$p1" -v b="$pass" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" \
+        "$(awk -v a="$c1" -v b="$c_best" 'BEGIN { printf "%.2f", a / b }')"
+    done
+    echo "$(uptime)"
+  done
+  exit 0
+fi
 
 if ! command -v plink2 >/dev/null 2>&1; then
   echo "== installing plink2 (benchmark only)"

@@ -6,9 +6,16 @@
 // bound and which is not monomorphic is coded under the genetic model in
 // force into one score per subject and tested on its own by the score test
 // against the null model; one row per tested variant goes to the
-// common-variant result file, in genotype-file order. The genotype file is
-// read once, row by row, with the loader's tokenizer; only one variant's
-// column is held at a time (row 0 of the run's score matrix S).
+// common-variant result file, in genotype-file order.
+//
+// The variants are tested side by side on the run's threads, in batches of
+// neighbouring tested rows: each thread reads its batch's rows at the byte
+// offsets the loader recorded and parses them with the loader's tokenizer,
+// into its own column and scratch. What a variant prints, writes to the
+// message log or stops on is kept with the variant and replayed on the
+// calling thread in genotype-file order (with resampling, the variant then
+// enters the pool), so that every output is the one-thread run's, byte for
+// byte, a stop part-way included.
 
 #include <cstddef>
 #include <string>
@@ -24,7 +31,8 @@ struct CommonVariant {
   long k = 0;                   // genotype row
   const char *snpID = nullptr;  // its identifier
   double f = 0;                 // its file frequency (the counted allele's, not folded)
-  double *S = nullptr;          // [N] coded genotypes (row 0 of the run's S)
+  double *S = nullptr;          // [N] coded genotypes
+  double *SZ = nullptr;         // [p] scratch of the score statistic
   double U = 0, V = 0, Z = 0;   // score, its null variance, Z = U / sqrt(V)
 };
 
@@ -74,14 +82,14 @@ long read_coded_common_row(const char *b, const char *e, const GenotypeCoding &c
 // Score test of the coded column against the null model of the observed
 // trait (U and V of the trait as read; for a quantitative trait both divided
 // by the residual variance). Fills variant.U, V and Z; returns Z.
-double common_score_test(const LoadedData &data, const NullModel &null_model, RunArrays &run,
+double common_score_test(const LoadedData &data, const NullModel &null_model,
                          CommonVariant &variant);
 
 // The statistic that a variant's resamples are compared with: |Z| of the
 // score test for a binary trait, |Z| recomputed on the standardized trait for
 // a quantitative one (this value serves only the comparison).
 double common_observed_statistic(const LoadedData &data, const NullModel &null_model,
-                                 RunArrays &run, const CommonVariant &variant);
+                                 const CommonVariant &variant);
 
 // Header line of the result file: "SNP_ID\tP-value", "\tP-value_R" with
 // resampling, "\tU\tV\tZ", newline.
@@ -99,18 +107,21 @@ std::size_t format_common_row(const Settings &settings, const RunArrays &run, lo
 // p-value (chi-square tail of Z^2, 1 degree of freedom) into pvalue_com[k].
 // A Z that is not finite gives the variance warning (warning report) and 99
 // in pvalue_com[k] and, with resampling, in pvalue_perm_com[k]; returns
-// false then (the variant is not resampled), true otherwise.
+// false then (the variant is not resampled), true otherwise. It writes only
+// the entries k of the run arrays: variants are tested side by side.
 bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
                             const NullModel &null_model, RunArrays &run, CommonVariant &variant,
                             MessageLog &log);
 
 // Appends the variant's row to the result file (reopened in append mode and
-// closed, so a stopped run keeps every finished row).
+// closed, so a stopped run keeps every finished row); inside an output
+// capture the write is deferred to the record's replay.
 void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant);
 
 // The whole pass: result file with its header, then every genotype row in
-// file order. Fatal: the result file cannot be created or reopened, cannot be
-// written, or the genotype file cannot be opened.
+// file order, on thread_count() threads. Fatal: the result file cannot be
+// created or reopened, cannot be written, the genotype file cannot be
+// opened, or a tested row no longer holds N values.
 void common_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                  RunArrays &run, MessageLog &log);
 

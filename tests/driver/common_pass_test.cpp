@@ -688,10 +688,11 @@ TEST(CommonPassObserved, StandardizedTraitGivesTheSameAbsoluteZ) {
     CommonVariant v;
     v.k = k;
     v.S = r.run.S[0];
+    v.SZ = r.run.SZ[0];
     for (long i = 0; i < N; i++) v.S[i] = f.geno[(size_t)k][(size_t)i];
     code_common_variant(r.s, r.data.geno.geno_maf[k], N, v.S);
-    const double Z = common_score_test(r.data, r.nm, r.run, v);
-    const double obs = common_observed_statistic(r.data, r.nm, r.run, v);
+    const double Z = common_score_test(r.data, r.nm, v);
+    const double obs = common_observed_statistic(r.data, r.nm, v);
     EXPECT_NEAR(obs, std::fabs(Z), tol::kClose * std::fabs(Z)) << f.id[(size_t)k];
     tested++;
   }
