@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#include "numeric/spare_threads.h"
 
 // Subregion-adaptive cubature (Genz and Malik 1980, Genz's degree-7 fully
 // symmetric rule with three null rules). Positions in the comments are
@@ -46,6 +49,11 @@ thread_local std::vector<int> batch_groups, batch_generator_end;
 thread_local std::vector<int> batch_order;
 thread_local int batch_order_ndim = 0;
 thread_local size_t batch_order_size = 0;
+
+// How a spare thread takes over the integrand of this thread's integration
+// (none: every point is evaluated here).
+thread_local adapt_share share_fn = nullptr;
+thread_local const void *share_context = nullptr;
 
 // The points of generator g around center, permutation by permutation and
 // within one permutation sign change by sign change: visit(x) for each point,
@@ -116,6 +124,48 @@ bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; 
 
 void find_order(int nd, size_t count, const double *pts, const double *center);
 
+// A batch is split between threads only in parts of at least this many
+// coordinates (points times dimension): about 100 microseconds of
+// integrand work, several times what handing a part to a waiting thread
+// costs.
+const long kMinPartWork = 4000;
+
+// Parts to evaluate a batch of count points of dimension nd in: one (this
+// thread alone) unless spare threads wait now and the batch is large.
+int split_parts(int nd, size_t count) {
+  if (!share_fn) return 1;
+  const int spare = spare_threads_waiting();
+  if (spare == 0) return 1;
+  const long work = static_cast<long>(count) * nd;
+  const long most = work / kMinPartWork;
+  return static_cast<int>(std::min<long>(spare + 1, most));
+}
+
+// vals[t] = functn(point t) for the count points of dimension nd at pts,
+// taken in the order order[0 .. count-1] (null: 0 .. count-1), in `parts`
+// contiguous ranges of that order, each evaluated in order by one thread
+// (this one, or a spare one that takes over the integrand). Every value
+// lands in its own cell, and the sums that follow take them in the rule's
+// order, so the results are the same bits as on one thread.
+void evaluate_split(int nd, size_t count, int parts, const int *order, const double *pts,
+                    double *vals, adapt_integrand functn) {
+  const adapt_share share = share_fn;
+  const void *context = share_context;
+  const std::thread::id caller = std::this_thread::get_id();
+  run_chunks(parts, [=](int part) {
+    const size_t lo = count * static_cast<size_t>(part) / static_cast<size_t>(parts);
+    const size_t hi = count * static_cast<size_t>(part + 1) / static_cast<size_t>(parts);
+    const bool spare = std::this_thread::get_id() != caller;
+    if (spare) share(context, true);
+    int dim = nd;
+    for (size_t k = lo; k < hi; k++) {
+      const size_t t = order ? static_cast<size_t>(order[k]) : k;
+      vals[t] = functn(&dim, const_cast<double *>(pts) + t * static_cast<size_t>(nd));
+    }
+    if (spare) share(context, false);
+  });
+}
+
 // Evaluates functn at every recorded point into batch_vals (recording
 // order). The points are visited grouped by their first and second
 // coordinates off the centre (and in lexicographic order where they differ
@@ -129,6 +179,13 @@ void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
     find_order(nd, count, pts, center);
     batch_order_ndim = nd;
     batch_order_size = count;
+  }
+  const int parts = split_parts(nd, count);
+  if (parts > 1) {
+    // The thread_local storage of this thread goes by address: a spare
+    // thread must not name its own.
+    evaluate_split(nd, count, parts, batch_order.data(), pts, batch_vals.data(), functn);
+    return;
   }
   for (int t : batch_order)
     batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
@@ -396,6 +453,11 @@ void adapt_trace(AdaptTrace *t) { trace = t; }
 
 void adapt_set_ordered(bool on) { ordered = on; }
 
+void adapt_share_with(adapt_share share, const void *context) {
+  share_fn = share;
+  share_context = context;
+}
+
 namespace {
 
 // The live blocks of work for ndim, lenwrk and sbrgns regions, as (first
@@ -620,34 +682,37 @@ double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
   return sum;
 }
 
-void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
-             adapt_integrand functn, int *divaxn_, int *difcls_) {
-  const int nd = *ndim;
-  *difcls_ = 0;
-  *divaxn_ = *divaxn_ % nd + 1;
-  if (nd <= 1) return;
-  for (int i = 0; i < nd; i++) {
-    dif[i] = 0.0;
-    z__[i] = a[i] + width[i];
-  }
+namespace {
+
+// The points of differ_ and their values, when they are evaluated apart.
+thread_local std::vector<double> differ_pts, differ_vals;
+
+// The cell-by-cell loop of differ_ from z__ at the first cell's centre,
+// with value(z) the integrand at the point z (computed then, or recorded
+// earlier); z__ ends at the first cell's centre again. Returns the number
+// of points.
+template <class Value>
+int differ_cells(int nd, const double *a, const double *b, const double *width, double *z__,
+                 double *dif, Value &&value) {
+  int count = 0;
   for (;;) {
-    const double funcen = functn(ndim, z__);
+    const double funcen = value(z__);
     for (int i = 0; i < nd; i++) {
       const double widthi = width[i] / 5.0;
       double frthdf = 6.0 * funcen;
       z__[i] -= 4.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += value(z__);
       z__[i] += 2.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * value(z__);
       z__[i] += 4.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * value(z__);
       z__[i] += 2.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += value(z__);
       // Differences below round-off do not count.
       if (funcen + frthdf / 8.0 != funcen) dif[i] += std::fabs(frthdf) * width[i];
       z__[i] -= 4.0 * widthi;
     }
-    *difcls_ += 4 * nd + 1;
+    count += 4 * nd + 1;
     bool more = false;
     for (int i = 0; i < nd; i++) {
       z__[i] += 2.0 * width[i];
@@ -658,6 +723,46 @@ void differ_(int *ndim, double *a, double *b, double *width, double *z__, double
       z__[i] = a[i] + width[i];
     }
     if (!more) break;
+  }
+  return count;
+}
+
+}  // namespace
+
+void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
+             adapt_integrand functn, int *divaxn_, int *difcls_) {
+  const int nd = *ndim;
+  *difcls_ = 0;
+  *divaxn_ = *divaxn_ % nd + 1;
+  if (nd <= 1) return;
+  for (int i = 0; i < nd; i++) {
+    dif[i] = 0.0;
+    z__[i] = a[i] + width[i];
+  }
+  if (share_fn && spare_threads_waiting() > 0) {
+    // Spare threads wait: record the points (a first pass of the same loop
+    // with dummy values), evaluate them, possibly split between threads, in
+    // the order recorded, then run the loop again on the values.
+    std::vector<double> &pts = differ_pts;
+    pts.clear();
+    differ_cells(nd, a, b, width, z__, dif, [&](const double *z) {
+      pts.insert(pts.end(), z, z + nd);
+      return 0.0;
+    });
+    for (int i = 0; i < nd; i++) dif[i] = 0.0;
+    const size_t count = pts.size() / static_cast<size_t>(nd);
+    std::vector<double> &vals = differ_vals;
+    vals.resize(count);
+    const int parts = split_parts(nd, count);
+    if (parts > 1) {
+      evaluate_split(nd, count, parts, nullptr, pts.data(), vals.data(), functn);
+    } else {
+      for (size_t k = 0; k < count; k++) vals[k] = functn(ndim, &pts[k * static_cast<size_t>(nd)]);
+    }
+    size_t k = 0;
+    *difcls_ = differ_cells(nd, a, b, width, z__, dif, [&](const double *) { return vals[k++]; });
+  } else {
+    *difcls_ = differ_cells(nd, a, b, width, z__, dif, [&](double *z) { return functn(ndim, z); });
   }
   for (int i = 1; i <= nd; i++)
     if (dif[*divaxn_ - 1] < dif[i - 1]) *divaxn_ = i;

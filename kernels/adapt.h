@@ -70,6 +70,18 @@ void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &ch
 // same bits either way. The integrand must not depend on the order of calls.
 void adapt_set_ordered(bool ordered);
 
+// Spare threads (numeric/spare_threads.h). When a share function is set,
+// the points of a large batch are evaluated in contiguous ranges of the
+// evaluation order by this thread and by spare threads waiting at that
+// moment; the values are then summed in the rule's order as always, so the
+// results are the same bits for any number of threads. A spare thread calls
+// share(context, true) before it evaluates a range, to take over the state
+// the integrand reads (set up on this thread), and share(context, false)
+// after it. The integrand must give the same value for a point whatever it
+// evaluated before on its thread. Null (the default): every point here.
+typedef void (*adapt_share)(const void *context, bool enter);
+void adapt_share_with(adapt_share share, const void *context);
+
 // Building blocks of the engine, used by adapt_ and exposed for testing.
 // Arrays follow the Fortran layout: w is lenrul x 4 column-major
 // (w[(k-1)*lenrul + i-1] = W(i,k)), g is ndim x lenrul column-major.
