@@ -589,6 +589,84 @@ void rulnrm_(int *lenrul_, int *numnul, int *rulpts_, double *w, double *rulcon_
     for (int i = 1; i <= lr; i++) W(i, k) /= *rulcon_;
 }
 
+namespace {
+
+// The next mesh cell of a region after center (false: none left; center
+// back at the first).
+bool next_cell(int nd, const double *a, const double *b, const double *width, double *center) {
+  for (int i = 0; i < nd; i++) {
+    center[i] += 2.0 * width[i];
+    if (center[i] < b[i]) return true;
+    center[i] = a[i] + width[i];
+  }
+  return false;
+}
+
+// Records the points of one rule application around center into batch_pts
+// (appended) and, when groups is set, the sizes of its sign-change groups.
+void record_cell(int nd, int lr, const double *center, const double *width, double *g,
+                 double *z__, bool groups) {
+  for (int i = 0; i < lr; i++) {
+    int size = 0;
+    walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
+      if (point) {
+        batch_pts.insert(batch_pts.end(), point, point + nd);
+        size++;
+      } else if (groups) {
+        batch_groups.push_back(size);
+        size = 0;
+      }
+    });
+    if (groups) batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+  }
+}
+
+// Regions of many mesh cells, when spare threads wait: the points of every
+// cell recorded and evaluated in one split (each cell in its own order), so
+// that the threads meet once per region rather than once per cell. Returns
+// the points per cell (batch_vals holds cell j's values from j times that),
+// or 0 when the region is left to the cell-by-cell loop.
+const size_t kMaxCellsBatch = 1u << 22;  // coordinates recorded at once
+
+thread_local std::vector<int> cells_order;
+
+size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const double *width,
+                      double *g, double *z__, adapt_integrand functn) {
+  std::vector<double> center(static_cast<size_t>(nd));
+  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[i] + width[i];
+  size_t cells = 1;
+  while (next_cell(nd, a, b, width, center.data())) cells++;
+  if (cells == 1) return 0;
+  batch_pts.clear();
+  batch_groups.clear();
+  batch_generator_end.clear();
+  record_cell(nd, lr, center.data(), width, g, z__, true);
+  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
+  if (cells * per_cell * static_cast<size_t>(nd) > kMaxCellsBatch ||
+      split_parts(nd, cells * per_cell) <= 1)
+    return 0;
+  if (batch_order_ndim != nd || batch_order_size != per_cell) {
+    find_order(nd, per_cell, batch_pts.data(), center.data());
+    batch_order_ndim = nd;
+    batch_order_size = per_cell;
+  }
+  while (next_cell(nd, a, b, width, center.data()))
+    record_cell(nd, lr, center.data(), width, g, z__, false);
+  const size_t count = cells * per_cell;
+  cells_order.resize(count);
+  for (size_t j = 0; j < cells; j++)
+    for (size_t k = 0; k < per_cell; k++)
+      cells_order[j * per_cell + k] = static_cast<int>(j * per_cell) + batch_order[k];
+  batch_vals.resize(count);
+  // The spare threads may have gone meanwhile: split_parts again.
+  const int parts = std::max(1, split_parts(nd, count));
+  evaluate_split(nd, count, parts, cells_order.data(), batch_pts.data(), batch_vals.data(),
+                 functn);
+  return per_cell;
+}
+
+}  // namespace
+
 void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
              int *lenrul_, double *g, double *center, double *z__, double *rgnert,
              double *basest) {
@@ -602,35 +680,30 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  for (;;) {
+  const size_t per_cell = batches && share_fn && spare_threads_waiting() > 0
+                              ? evaluate_cells(nd, lr, a, b, width, g, z__, functn)
+                              : 0;
+  for (size_t cell = 0;; cell++) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     if (batches) {
       // Record the cell's points generator by generator, evaluate them in
-      // order, then sum the values as fulsum_ does: within each sign-change
-      // group, then the groups in turn.
-      batch_pts.clear();
-      batch_groups.clear();
-      batch_generator_end.clear();
-      for (int i = 0; i < lr; i++) {
-        int size = 0;
-        walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
-          if (point) {
-            batch_pts.insert(batch_pts.end(), point, point + nd);
-            size++;
-          } else {
-            batch_groups.push_back(size);
-            size = 0;
-          }
-        });
-        batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+      // order (or take the values evaluated for the whole region), then sum
+      // the values as fulsum_ does: within each sign-change group, then the
+      // groups in turn.
+      if (per_cell == 0) {
+        batch_pts.clear();
+        batch_groups.clear();
+        batch_generator_end.clear();
+        record_cell(nd, lr, center, width, g, z__, true);
+        batch_evaluate(ndim, functn, center);
       }
-      batch_evaluate(ndim, functn, center);
+      const double *vals = batch_vals.data() + cell * per_cell;
       size_t t = 0, group = 0;
       for (int i = 0; i < lr; i++) {
         double fsymsm = 0.0;
         for (; group < static_cast<size_t>(batch_generator_end[i]); group++) {
           double intsum = 0.0;
-          for (int k = 0; k < batch_groups[group]; k++) intsum += batch_vals[t++];
+          for (int k = 0; k < batch_groups[group]; k++) intsum += vals[t++];
           fsymsm += intsum;
         }
         rgnval += w[i] * fsymsm;
@@ -655,16 +728,7 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
     *rgnert += rgnvol * rgnerr;
     *basest += rgnvol * rgnval;
     // Next mesh cell of the region.
-    bool more = false;
-    for (int i = 0; i < nd; i++) {
-      center[i] += 2.0 * width[i];
-      if (center[i] < b[i]) {
-        more = true;
-        break;
-      }
-      center[i] = a[i] + width[i];
-    }
-    if (!more) return;
+    if (!next_cell(nd, a, b, width, center)) return;
   }
 }
 

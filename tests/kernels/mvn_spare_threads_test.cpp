@@ -91,6 +91,26 @@ TEST(MvnSpareThreads, SameBitsForAnyNumberOfThreads) {
   sadmvn_options(true, true);
 }
 
+// A budget that fills the engine's store, so that regions are refined in
+// place into meshes of cells (evaluated for a whole region at once when
+// spare threads wait).
+TEST(MvnSpareThreads, SameBitsOnceTheStoreIsFull) {
+  std::mt19937_64 gen(31);
+  Problem p = RandomProblem(gen, 19);
+  sadmvn_options(true, true);
+  const Attempt runs[] = {{600000, 1e-9}};
+  std::vector<Outcome> alone, shared;
+  for (const Attempt &r : runs) alone.push_back(Solve(p, r));
+  sadmvn_forget();
+  {
+    SpareThreads spare(3);
+    ASSERT_TRUE(AwaitSpare(3));
+    for (const Attempt &r : runs) shared.push_back(Solve(p, r));
+  }
+  sadmvn_forget();
+  ExpectSameBits(alone, shared, 0, 19, "full store");
+}
+
 // A stateless integrand needs no set-up on the spare threads.
 void NoSetUp(const void *, bool) {}
 
