@@ -7,8 +7,9 @@
 // 1980; Genz's subregion-adaptive method with a degree-7 fully symmetric
 // rule and null-rule error estimates). The regions, their estimates and a
 // heap of them by error live in the caller's storage, so a later call can
-// continue the same integration. Working state is module-level: one
-// integration at a time, not re-entrant. Arrays are 0-based on the C side;
+// continue the same integration. Working state is per thread: one
+// integration at a time on each thread, not re-entrant (spare threads that
+// help with one evaluate points only). Arrays are 0-based on the C side;
 // positions in work are described 1-based (work[lenwrk] is its last cell).
 
 // Integrand: value at z[0..ndim-1].
