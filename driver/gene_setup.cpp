@@ -337,11 +337,16 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
       fclose(f);
     }
   } release{f, &line};
-  if (!weights.built) build_weight_index(f, weights);
+  if (!weights.built.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> hold(weights.lock);
+    if (!weights.built.load(std::memory_order_relaxed)) {
+      build_weight_index(f, weights);  // sets built last
+    }
+  }
   auto it = weights.first_line.find(gene.geneID);
   if (it == weights.first_line.end()) return;
   fseeko(f, (off_t)it->second, SEEK_SET);
-  long number = weights.line_number[gene.geneID] - 1;
+  long number = weights.line_number.at(gene.geneID) - 1;
   size_t cap = 0;
   std::vector<char *> tokens;
   int K = 0;

@@ -7,7 +7,9 @@
 // customized test, the gene's weights (from an index of the weight file built
 // once per run).
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -26,8 +28,11 @@ struct GenotypeIndex {
 // Where each gene identifier's first run of lines begins in the weight file
 // (byte offset and line number, from 1); built by the first gene that reads
 // weights.
+// Genes tested side by side share it: the first to need it builds it under
+// the lock.
 struct WeightIndex {
-  bool built = false;
+  std::mutex lock;
+  std::atomic<bool> built{false};
   std::unordered_map<std::string, long long> first_line;
   std::unordered_map<std::string, long> line_number;
 };

@@ -267,6 +267,36 @@ void end_testing(MessageLog &log) {
   printf("              %s", asctime(localtime(&now)));
 }
 
+void allocate_gene_scratch(const Settings &settings, const LoadedData &data,
+                           const RunArrays &shared, RunArrays &worker) {
+  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
+  const int N_FIX = settings.N_FIX;
+  worker = shared;
+  worker.S = dmatrix(0, N_FIX - 1, 0, N - 1);
+  worker.genek_index = filled_dvector(data.geno.geno_NROW, 0.0);
+  worker.wstat = dvector(0, N_FIX - 1);
+  worker.YZ = dvector(0, p - 1);
+  worker.SZ = dmatrix(0, N_FIX - 1, 0, p - 1);
+  worker.pvalue_U = dvector(0, N_FIX - 1);
+  worker.pvalue_V = dvector(0, N_FIX - 1);
+  worker.mac_fix = ivector(0, N_FIX - 1);
+  if (settings.mwf) worker.buffer_weight = dvector(0, 100);
+}
+
+void free_gene_scratch(const Settings &settings, const LoadedData &data, RunArrays &worker) {
+  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
+  const int N_FIX = settings.N_FIX;
+  if (settings.mwf) free_dvector(worker.buffer_weight, 0, 100);
+  free_ivector(worker.mac_fix, 0, N_FIX - 1);
+  free_dvector(worker.pvalue_V, 0, N_FIX - 1);
+  free_dvector(worker.pvalue_U, 0, N_FIX - 1);
+  free_dmatrix(worker.SZ, 0, N_FIX - 1, 0, p - 1);
+  free_dvector(worker.YZ, 0, p - 1);
+  free_dvector(worker.wstat, 0, N_FIX - 1);
+  free_dvector(worker.genek_index, 0, data.geno.geno_NROW - 1);
+  free_dmatrix(worker.S, 0, N_FIX - 1, 0, N - 1);
+}
+
 void free_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
               RunArrays &run) {
   const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;

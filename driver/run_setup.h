@@ -114,6 +114,14 @@ void report_warning(MessageLog &log, const char *format, ...)
 // prints the "END" heading with the local time.
 void end_testing(MessageLog &log);
 
+// The per-gene scratch of the run for a thread that tests genes side by side
+// with others: worker is a copy of shared whose scratch arrays (S, wstat, YZ,
+// SZ, genek_index (all 0), pvalue_U, pvalue_V, mac_fix and buffer_weight)
+// are its own; the result arrays indexed by gene stay shared.
+void allocate_gene_scratch(const Settings &settings, const LoadedData &data,
+                           const RunArrays &shared, RunArrays &worker);
+void free_gene_scratch(const Settings &settings, const LoadedData &data, RunArrays &worker);
+
 // Releases everything allocate_run allocated.
 void free_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
               RunArrays &run);

@@ -240,7 +240,7 @@ void SKAT(int m, double *S, double **covS, double *weight, double *T, double *T_
   gsl_vector_free(eval);
   gsl_matrix_free(evec);
 
-  std::putchar('\n');
+  run_write("\n", 1);
 
   double sum = 0.0;
   int count = 0;

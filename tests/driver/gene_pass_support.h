@@ -150,6 +150,27 @@ struct Outputs {
 // Runs the program on the data set in data (its mapping file when it has
 // one) with the pool size (empty: unlimited) and a message log, in a
 // scratch folder, and collects its outputs.
+// The same with environment settings (such as "QUORVEX_THREADS=3 ") put
+// before the command.
+inline Outputs run_and_collect_env(const std::string &data, const std::string &env,
+                                   const std::string &args) {
+  static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
+                                         "vt.log",  "skat.log", "multi.log"};
+  const std::string dir = scratch_dir();
+  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
+  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
+  std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + files +
+                    " -msglog m.log " + args + " > stdout.txt 2> stderr.txt";
+  int rc = std::system(cmd.c_str());
+  Outputs o;
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
+  for (const char *name : kOutputs)
+    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
+  remove_dir(dir);
+  return o;
+}
+
 inline Outputs run_and_collect(const std::string &data, const std::string &pool,
                                const std::string &args) {
   static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
