@@ -52,6 +52,16 @@ struct GeneWorker {
   FamilyRows rows;
 };
 
+void start_worker(const Settings &settings, const LoadedData &data, const RunArrays &run,
+                  GeneWorker &w) {
+  allocate_gene_scratch(settings, data, run, w.run);
+  w.data = data;
+  if (data.map.EXT_THRESH) {
+    w.thresh_index.assign(static_cast<size_t>(data.geno.geno_NROW), 0);
+    w.data.map.thresh_index = w.thresh_index.data();
+  }
+}
+
 // Most genes whose output may wait for an earlier, slower gene (per thread).
 const long kGenesAheadPerThread = 1024;
 
@@ -63,14 +73,7 @@ void test_genes_side_by_side(const Settings &settings, const LoadedData &data,
                              WeightIndex &weights, RunArrays &run, MessageLog &log, int threads,
                              const std::vector<long> &first_rows) {
   std::vector<GeneWorker> workers(static_cast<size_t>(threads));
-  for (GeneWorker &w : workers) {
-    allocate_gene_scratch(settings, data, run, w.run);
-    w.data = data;
-    if (data.map.EXT_THRESH) {
-      w.thresh_index.assign(static_cast<size_t>(data.geno.geno_NROW), 0);
-      w.data.map.thresh_index = w.thresh_index.data();
-    }
-  }
+  for (GeneWorker &w : workers) start_worker(settings, data, run, w);
   run_in_order(
       data.map.N_GENE, threads, kGenesAheadPerThread * threads, [&](long k, int t) {
         GeneWorker &w = workers[static_cast<size_t>(t)];
@@ -81,6 +84,70 @@ void test_genes_side_by_side(const Settings &settings, const LoadedData &data,
       });
   for (GeneWorker &w : workers) free_gene_scratch(settings, data, w.run);
 }
+
+// The asymptotic tests of one gene with resampling on, and its pool item:
+// the observed statistics and kept rows when it is resampled, its result
+// row's values when it has one.
+std::unique_ptr<PooledGene> pool_item_of_gene(const Settings &settings, const LoadedData &data,
+                                              const NullModel &null_model,
+                                              const GenotypeIndex &index, WeightIndex &weights,
+                                              RunArrays &run, long &map_index,
+                                              GeneUnderTest &gene, FamilyRows &rows,
+                                              MessageLog &log, const ResampleScheme &scheme) {
+  std::unique_ptr<PooledGene> g(new PooledGene());
+  if (select_gene_variants(settings, data, index, run, map_index, gene) != 0) {
+    read_gene_data(settings, data, weights, run, gene);
+    if (burden_step(settings, data, run, gene, log)) {
+      burden_tests(settings, data, null_model, run, gene, log);
+      family_tests(settings, data, null_model, run, gene, rows, log);
+      g->has_row = true;
+      prepare_gene_resampling(settings, data, null_model, scheme, run, gene, rows, *g);
+      for (int t = 0; t < run.N_FIX; t++) {
+        g->mac_fix[t] = run.mac_fix[t];
+        g->U[t] = run.pvalue_U[t];
+        g->V[t] = run.pvalue_V[t];
+      }
+      release_family_rows(data, rows);
+    }
+    release_gene(data, run, gene);
+  }
+  g->k = gene.k;
+  g->geneID = gene.geneID;
+  return g;
+}
+
+// Most genes tested ahead of the pool per thread with resampling on (their
+// items wait outside the pool's memory bound).
+const long kPoolGenesAheadPerThread = 4;
+
+// The asymptotic tests side by side with resampling on: the threads make the
+// genes' pool items; the calling thread hands them to the pool in gene order,
+// each gene's text replayed between pool_begin_gene and pool_end_gene as if
+// the gene had been tested there.
+void pool_genes_side_by_side(const Settings &settings, const LoadedData &data,
+                             const NullModel &null_model, const GenotypeIndex &index,
+                             WeightIndex &weights, RunArrays &run, MessageLog &log, int threads,
+                             const std::vector<long> &first_rows, const ResampleScheme &scheme,
+                             GenePool &pool) {
+  std::vector<GeneWorker> workers(static_cast<size_t>(threads));
+  for (GeneWorker &w : workers) start_worker(settings, data, run, w);
+  const long window = kPoolGenesAheadPerThread * threads;
+  std::vector<std::unique_ptr<PooledGene>> items(static_cast<size_t>(window));
+  run_in_order(
+      data.map.N_GENE, threads, window,
+      [&](long k, int t) {
+        GeneWorker &w = workers[static_cast<size_t>(t)];
+        long map_index = first_rows[static_cast<size_t>(k)];
+        w.gene.k = k;
+        items[static_cast<size_t>(k % window)] =
+            pool_item_of_gene(settings, w.data, null_model, index, weights, w.run, map_index,
+                              w.gene, w.rows, log, scheme);
+      },
+      [&](long k) { pool_end_gene(pool, std::move(items[static_cast<size_t>(k % window)])); },
+      [&](long) { pool_begin_gene(pool); });
+  for (GeneWorker &w : workers) free_gene_scratch(settings, data, w.run);
+}
+
 
 }  // namespace
 
@@ -120,29 +187,18 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   init_resample_scheme(settings, data, null_model, run, scheme, resample);
   GenePool pool;
   init_gene_pool(settings, run, log, scheme, resample, pool);
-  for (long k = 0; k < data.map.N_GENE; k++) {
-    gene.k = k;
-    pool_begin_gene(pool);
-    std::unique_ptr<PooledGene> g(new PooledGene());
-    if (select_gene_variants(settings, data, index, run, map_index, gene) != 0) {
-      read_gene_data(settings, data, weights, run, gene);
-      if (burden_step(settings, data, run, gene, log)) {
-        burden_tests(settings, data, null_model, run, gene, log);
-        family_tests(settings, data, null_model, run, gene, rows, log);
-        g->has_row = true;
-        prepare_gene_resampling(settings, data, null_model, scheme, run, gene, rows, *g);
-        for (int t = 0; t < run.N_FIX; t++) {
-          g->mac_fix[t] = run.mac_fix[t];
-          g->U[t] = run.pvalue_U[t];
-          g->V[t] = run.pvalue_V[t];
-        }
-        release_family_rows(data, rows);
-      }
-      release_gene(data, run, gene);
+  const int threads = thread_count();
+  const std::vector<long> first_rows = gene_first_rows(data.map);
+  if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
+    pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
+                            first_rows, scheme, pool);
+  } else {
+    for (long k = 0; k < data.map.N_GENE; k++) {
+      gene.k = k;
+      pool_begin_gene(pool);
+      pool_end_gene(pool, pool_item_of_gene(settings, data, null_model, index, weights, run,
+                                            map_index, gene, rows, log, scheme));
     }
-    g->k = k;
-    g->geneID = gene.geneID;
-    pool_end_gene(pool, std::move(g));
   }
   finish_gene_pool(pool);
   free_resample_scheme(scheme, resample);

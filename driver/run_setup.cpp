@@ -281,11 +281,13 @@ void allocate_gene_scratch(const Settings &settings, const LoadedData &data,
   worker.pvalue_V = dvector(0, N_FIX - 1);
   worker.mac_fix = ivector(0, N_FIX - 1);
   if (settings.mwf) worker.buffer_weight = dvector(0, 100);
+  if (settings.PERM_FLAG) worker.S_opp = dmatrix(0, 1, 0, N - 1);
 }
 
 void free_gene_scratch(const Settings &settings, const LoadedData &data, RunArrays &worker) {
   const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
   const int N_FIX = settings.N_FIX;
+  if (settings.PERM_FLAG) free_dmatrix(worker.S_opp, 0, 1, 0, N - 1);
   if (settings.mwf) free_dvector(worker.buffer_weight, 0, 100);
   free_ivector(worker.mac_fix, 0, N_FIX - 1);
   free_dvector(worker.pvalue_V, 0, N_FIX - 1);

@@ -116,7 +116,8 @@ void end_testing(MessageLog &log);
 
 // The per-gene scratch of the run for a thread that tests genes side by side
 // with others: worker is a copy of shared whose scratch arrays (S, wstat, YZ,
-// SZ, genek_index (all 0), pvalue_U, pvalue_V, mac_fix and buffer_weight)
+// SZ, genek_index (all 0), pvalue_U, pvalue_V, mac_fix, buffer_weight and
+// S_opp)
 // are its own; the result arrays indexed by gene stay shared.
 void allocate_gene_scratch(const Settings &settings, const LoadedData &data,
                            const RunArrays &shared, RunArrays &worker);

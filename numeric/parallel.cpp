@@ -28,13 +28,15 @@ int thread_count() {
 
 void run_in_order(long n, int threads, long window,
                   const std::function<void(long item, int worker)> &work,
-                  const std::function<void(long item)> &after) {
+                  const std::function<void(long item)> &after,
+                  const std::function<void(long item)> &before) {
   if (threads <= 1 || n <= 1) {
     // A single item still gets the other threads as spare threads for the
     // computations it splits (they change no result).
     std::unique_ptr<SpareThreads> spare;
     if (threads > 1 && n == 1) spare = std::make_unique<SpareThreads>(threads - 1);
     for (long i = 0; i < n; i++) {
+      if (before) before(i);
       work(i, 0);
       if (after) after(i);
     }
@@ -109,6 +111,7 @@ void run_in_order(long n, int threads, long window,
       std::unique_lock<std::mutex> lock(mu);
       item_done.wait(lock, [&] { return slot.done; });
     }
+    if (before) before(i);
     commit_output(slot.record);  // ends the run here if item i stopped it
     if (after) after(i);
     {

@@ -15,15 +15,18 @@ int thread_count();
 // Runs work(item, worker) for item = 0 .. n-1 on `threads` worker threads
 // (worker in 0 .. threads-1), each item inside an output capture, and
 // replays the items' records in item order on the calling thread as they
-// complete, calling after(item) (when given) once item's record is replayed.
+// complete, calling before(item) and after(item) (when given) just before
+// and just after item's record is replayed.
 // A worker takes item i only when fewer than `window` items (i included)
 // wait to be replayed. An item that stops the run ends it when its record is
 // replayed, after every earlier item's, as on one thread.
 //
 // With threads <= 1 (or n <= 1) the items run one after another on the
-// calling thread without any capture: exactly the one-thread order of work.
+// calling thread without any capture (before, work, after): exactly the
+// one-thread order of work.
 void run_in_order(long n, int threads, long window,
                   const std::function<void(long item, int worker)> &work,
-                  const std::function<void(long item)> &after = nullptr);
+                  const std::function<void(long item)> &after = nullptr,
+                  const std::function<void(long item)> &before = nullptr);
 
 #endif

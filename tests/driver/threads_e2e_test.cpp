@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -62,6 +63,14 @@ const ThreadCase kThreadCases[] = {
      "-subjects 200 -variants 250 -genes 25 -trait binary -covariates 1 -mapcols 2 -missing 0.05 "
      "-seed 23",
      "-dominant -CR 0.9 -MAC 2"},
+    {"BinaryResampledPooled",
+     "-subjects 150 -variants 120 -genes 16 -trait binary -covariates 1 -mapcols 3 -causal 0 "
+     "-seed 26",
+     "-resample 1"},
+    {"QuantitativeResampledWeights",
+     "-subjects 150 -variants 120 -genes 16 -trait quantitative -covariates 2 -mapcols 4 "
+     "-weights 2 -causal 0 -seed 27",
+     "-resample 1 -wfile DATA/weights.txt"},
     {"QuantitativeCommonAndRare",
      "-subjects 200 -variants 300 -genes 20 -trait quantitative -covariates 2 -common 0.2 "
      "-weights 2 -seed 24",
@@ -106,17 +115,22 @@ TEST(GenesSideBySideStop, StopPartWayLeavesTheOneThreadOutput) {
   }
   ASSERT_TRUE(spoiled);
   put_file(data, "weights.txt", weights);
-  const std::string args = "-wfile '" + data + "/weights.txt'";
-  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", args);
-  ASSERT_EQ(one.status, 1);
-  EXPECT_NE(one.files.at("stdout").find("is not a finite number"), std::string::npos);
-  EXPECT_NE(one.files.at("stdout").find("QUORVEX was stopped"), std::string::npos);
-  EXPECT_EQ(one.files.at("rare.out").find(sorted.back()), std::string::npos);
-  for (int threads : {2, 4, 8})
-    expect_same_outputs(one, run_and_collect_env(data, "QUORVEX_THREADS=" +
-                                                           std::to_string(threads) + " ",
-                                                 args),
-                        threads);
+  // Without resampling, and with it (genes then wait in the pool, and the
+  // waiting genes are finished and written before the stop's message).
+  for (const std::string extra : {"", " -resample 1"}) {
+    const std::string args = "-wfile '" + data + "/weights.txt'" + extra;
+    const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", args);
+    ASSERT_EQ(one.status, 1);
+    EXPECT_NE(one.files.at("stdout").find("is not a finite number"), std::string::npos);
+    EXPECT_NE(one.files.at("stdout").find("QUORVEX was stopped"), std::string::npos);
+    EXPECT_NE(one.files.at("rare.out").find(sorted[10]), std::string::npos);
+    EXPECT_EQ(one.files.at("rare.out").find(sorted.back()), std::string::npos);
+    for (int threads : {2, 4, 8})
+      expect_same_outputs(one, run_and_collect_env(data, "QUORVEX_THREADS=" +
+                                                             std::to_string(threads) + " ",
+                                                   args),
+                          threads);
+  }
   remove_dir(data);
 }
 
