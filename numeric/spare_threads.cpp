@@ -29,9 +29,11 @@ struct Pool {
   std::deque<Job *> open;  // jobs with chunks left to hand out, oldest first
 };
 
+// Never destroyed: a run that stops calls exit() while spare threads sleep
+// on the pool, and destroying a condition variable with sleepers hangs.
 Pool &pool() {
-  static Pool p;
-  return p;
+  static Pool *p = new Pool;
+  return *p;
 }
 
 // Spare threads inside serve_as_spare that are not running a chunk. Raised

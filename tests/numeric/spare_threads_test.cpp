@@ -193,6 +193,24 @@ TEST(SpareThreads, WorkersOfAnOrderedPassHelpTheItemsStillRunning) {
   }
 }
 
+// A run that stops while the other workers sleep as spare threads ends
+// with the stop's status (exit must not wait for the sleepers).
+TEST(SpareThreadsDeathTest, StopWhileWorkersSleepAsSpareThreads) {
+  EXPECT_EXIT(
+      {
+        // Items 1 and 2 finish; their workers wait for item 0's replay to
+        // free the window, asleep as spare threads.
+        run_in_order(10, 3, 3, [](long item, int) {
+          if (item == 0) {
+            AwaitSpare(2);
+            end_run(4);
+          }
+        });
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(4), "");
+}
+
 // A pass of one item on several threads still offers the others as spare
 // threads, and runs the item on the calling thread.
 TEST(SpareThreads, OneItemPassOffersTheOtherThreads) {
