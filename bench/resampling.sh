@@ -16,6 +16,11 @@
 # 100000 or 1000000; the ratio scales it to 10^6), POOL=... (QUORVEX_RESAMPLE_POOL of the
 # resampling run; 1 = gene by gene), GEN_ARGS (default "-mapcols 4"),
 # BUILD_DIR=build, FORCE=1.
+#
+# THREADS="1 8": instead, the resampling run once per thread count
+# (QUORVEX_THREADS), its wall time, stage breakdown and the speed-up of each
+# count over the first, with the outputs compared byte for byte (target: at
+# least 6x on 8 CPUs against 1). Report it with the machine's load.
 set -euo pipefail
 
 GEN_ARGS=${GEN_ARGS:--mapcols 4}
@@ -41,6 +46,29 @@ timed() {  # name, then quorvex options: wall seconds and peak RSS (kB) into $na
 }
 wall() { awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$out/$1.time"; }
 peak() { awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$out/$1.time"; }
+
+if [ -n "${THREADS:-}" ]; then
+  first=""
+  for t in $THREADS; do
+    echo "== resampling run, $t threads (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+    QUORVEX_THREADS=$t QUORVEX_RESAMPLE_POOL=${POOL:-} QUORVEX_RESAMPLE_REPORT=1 \
+      timed "threads$t" -resample 1 -ofile resampling_threads.out
+    mv "$out/resampling_threads.out" "$out/resampling_t$t.out"
+    cat "$out/stderr_threads$t.txt"
+    w=$(wall "threads$t")
+    if [ -z "$first" ]; then
+      first=$t fw=$w
+    else
+      cmp "$out/resampling_t$first.out" "$out/resampling_t$t.out"
+      diff <(grep -v '^QUORVEX started\|^              [A-Z]' "$out/stdout_threads$first.txt") \
+        <(grep -v '^QUORVEX started\|^              [A-Z]' "$out/stdout_threads$t.txt") >/dev/null
+    fi
+    awk -v t="$t" -v w="$w" -v f="$fw" -v ft="$first" 'BEGIN {
+      printf "%s threads: %.1f s wall, %.2fx the %s-thread run\n", t, w, f / w, ft }'
+  done
+  echo "(load after: $(cut -d' ' -f1-3 /proc/loadavg)); outputs in $out"
+  exit 0
+fi
 
 echo "== asymptotic run"
 timed asymptotic -ofile asymptotic.out

@@ -248,7 +248,7 @@ void variant_block_statistics(const double *const *columns, const double *vfix, 
 }
 
 void variant_block_hits(PooledGene *const *variants, int count, Resample *const *block, int nb,
-                        const ResampleScheme &scheme, EvalWork &work) {
+                        const ResampleScheme &scheme, EvalWork &work, long *hits) {
   std::vector<const double *> columns((size_t)count);
   std::vector<double> vfix((size_t)count, 0.0), T((size_t)count * kLanes);
   for (int v = 0; v < count; v++) {
@@ -257,9 +257,9 @@ void variant_block_hits(PooledGene *const *variants, int count, Resample *const 
   }
   variant_block_statistics(columns.data(), vfix.data(), count, block, nb, scheme, work, T.data());
   for (int v = 0; v < count; v++) {
-    ResampleTest &test = variants[v]->test[0];
+    const double obs = variants[v]->test[0].obs;
     for (int b = 0; b < nb; b++)
-      if (is_hit(T[v * kLanes + b], test.obs)) test.n += 1.0;
+      if (is_hit(T[v * kLanes + b], obs)) hits[v]++;
   }
   work.entries += (long)count * nb * scheme.N;
 }

@@ -44,8 +44,9 @@ void variant_block_statistics(const double *const *columns, const double *vfix, 
                               Resample *const *block, int nb, const ResampleScheme &scheme,
                               EvalWork &work, double *T);
 
-// Adds the hits of the variants in play (test[0]) on a block of resamples.
+// Adds the hits of the variants in play (test[0]) on a block of resamples:
+// hits[v] for variants[v].
 void variant_block_hits(PooledGene *const *variants, int count, Resample *const *block, int nb,
-                        const ResampleScheme &scheme, EvalWork &work);
+                        const ResampleScheme &scheme, EvalWork &work, long *hits);
 
 #endif

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include "driver/common_pass.h"
 #include "driver/common_resampling.h"
 #include "driver/gene_results.h"
+#include "numeric/parallel.h"
+#include "numeric/run_output.h"
 #include "stats/erec.h"
 #include "stats/score.h"
 
@@ -283,7 +286,8 @@ size_t ErecRows::bytes() const {
 
 size_t PooledGene::bytes() const {
   return sizeof(PooledGene) + geneID.capacity() + burden.bytes() + vt.bytes() + skat.bytes() +
-         vec_bytes(weight_skat) + erec.bytes() + out.capacity() + msg.capacity();
+         vec_bytes(weight_skat) + erec.bytes() + pending.text.capacity() +
+         pending.actions.capacity() * sizeof(OutputRecord::Action);
 }
 
 bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
@@ -433,44 +437,32 @@ GenePool *g_exit_pool = nullptr;
 bool g_exit_registered = false;
 
 void begin_capture(GenePool &p) {
-  p.buf_out = nullptr;
-  p.len_out = 0;
-  p.mem_out = open_memstream(&p.buf_out, &p.len_out);
-  p.saved_out = stdout;
-  stdout = p.mem_out;
-  p.mem_log = nullptr;
-  if (p.log->file != nullptr) {
-    p.buf_log = nullptr;
-    p.len_log = 0;
-    p.mem_log = open_memstream(&p.buf_log, &p.len_log);
-    p.saved_log = p.log->file;
-    p.log->file = p.mem_log;
-  }
+  p.capture.clear();
+  p.capture.exits_on_stop = true;
+  p.saved_capture = output_capture();
+  set_output_capture(&p.capture);
   p.capturing = true;
 }
 
-void end_capture(GenePool &p, std::string &out, std::string &msg) {
+// Ends the capture and moves what it holds into record.
+void end_capture(GenePool &p, OutputRecord &record) {
   if (!p.capturing) return;
   p.capturing = false;
-  fclose(p.mem_out);
-  stdout = p.saved_out;
-  out.append(p.buf_out, p.len_out);
-  free(p.buf_out);
-  p.buf_out = nullptr;
-  p.mem_out = nullptr;
-  if (p.mem_log != nullptr) {
-    fclose(p.mem_log);
-    p.log->file = p.saved_log;
-    msg.append(p.buf_log, p.len_log);
-    free(p.buf_log);
-    p.buf_log = nullptr;
-    p.mem_log = nullptr;
-  }
+  set_output_capture(p.saved_capture);
+  const size_t base = record.text.size();
+  record.text += p.capture.text;
+  for (OutputRecord::Action &a : p.capture.actions)
+    record.actions.push_back({base + a.at, std::move(a.run)});
+  record.stop_status = p.capture.stop_status;
+  p.capture.clear();
 }
 
-void write_text(GenePool &p, const std::string &out, const std::string &msg) {
-  if (!out.empty()) fwrite(out.data(), 1, out.size(), stdout);
-  if (!msg.empty() && p.log->file != nullptr) fwrite(msg.data(), 1, msg.size(), p.log->file);
+// Writes what a gene's record holds (its text, message-log lines and other
+// deferred writes, in order) and empties it.
+void write_pending(PooledGene &g) {
+  g.pending.stop_status = -1;
+  commit_output(g.pending);
+  g.pending.clear();
 }
 
 void write_row(GenePool &p, PooledGene &g) {
@@ -498,15 +490,13 @@ void flush_until(GenePool &p, PooledGene *stop) {
   while (!p.queue.empty() && p.queue.front().get() != stop) {
     std::unique_ptr<PooledGene> g = std::move(p.queue.front());
     p.queue.pop_front();
-    if (!g->live) write_text(p, g->out, g->msg);
+    if (!g->live) write_pending(*g);
     if (g->has_row) write_row(p, *g);
     p.bytes -= g->counted;
     if (g->resampled) p.waiting--;
   }
   if (stop != nullptr && !stop->live) {
-    write_text(p, stop->out, stop->msg);
-    stop->out.clear();
-    stop->msg.clear();
+    write_pending(*stop);
     stop->live = true;
   }
 }
@@ -523,12 +513,10 @@ void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
              "GENE %s Warning: The resampling p-value of %s test<1e-4 after 1 million "
              "resamples, so the p-value may not be accurate.\n",
              g.geneID.c_str(), test_name);
-  if (g.live) {
+  if (g.live)
     report_warning(*p.log, "%s", buf);
-  } else {
-    g.out += buf;
-    if (p.log->file != nullptr) g.msg += buf;
-  }
+  else
+    capture_output(g.pending, [&] { report_warning(*p.log, "%s", buf); });
 }
 
 void finish_at_exit() {
@@ -536,11 +524,14 @@ void finish_at_exit() {
   if (p == nullptr || p->running || !p->capturing) return;
   g_exit_pool = nullptr;
   // A fatal stop in a gene while earlier genes wait: they are finished and
-  // written first, as the gene-by-gene order would have done.
-  std::string out, msg;
-  end_capture(*p, out, msg);
+  // written first, as the gene-by-gene order would have done, then the
+  // stopped gene's text (the run exits with its status already).
+  OutputRecord stopped;
+  end_capture(*p, stopped);
   run_pool(*p);
-  write_text(*p, out, msg);
+  stopped.stop_status = -1;
+  commit_output(stopped);
+  fflush(stdout);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -551,6 +542,69 @@ long env_long(const char *name, long fallback) {
   const char *v = getenv(name);
   if (v == nullptr || *v == 0) return fallback;
   return atol(v);
+}
+
+// Ranges of a stage of `count` resamples: one per thread, at most one per
+// block of resamples; the ranges' blocks are allocated on first use.
+int stage_ranges(GenePool &p, long count) {
+  long nr = std::min<long>(p.threads, (count + kResampleBlock - 1) / kResampleBlock);
+  if (nr < 1) nr = 1;
+  if (p.ranges.size() < (size_t)nr) p.ranges.resize((size_t)nr);
+  for (long t = 1; t < nr; t++) {
+    std::vector<Resample> &block = p.ranges[(size_t)t].block;
+    if (!block.empty()) continue;
+    block.resize(kResampleBlock);
+    for (Resample &x : block) alloc_resample(*p.scheme, x);
+  }
+  return (int)nr;
+}
+
+// Makes the resamples of a range from its first on, block by block, and
+// counts the hits of every test in play on them. Runs on the range's
+// thread: the generators (thread-local) start at range.from; the genes in
+// play, the scheme and the cache rows of other ranges are only read.
+// A range after one that stopped the run (first_stop) quits: its output is
+// never written.
+void run_range(GenePool &p, const std::vector<PooledGene *> &play,
+               const std::vector<PooledGene *> &variants, StageRange &range, int index,
+               const std::atomic<int> &first_stop) {
+  ResampleScheme &scheme = *p.scheme;
+  Resample *block[kResampleBlock];
+  const bool own = &range != &p.ranges[0];
+  for (int b = 0; b < kResampleBlock; b++)
+    block[b] = own ? &range.block[(size_t)b] : b == 0 ? p.r : &p.extra[(size_t)b - 1];
+  seek_resample(scheme, range.from);
+  EvalWork &work = range.work;
+  for (long s0 = range.from; s0 < range.to; s0 += kResampleBlock) {
+    if (first_stop.load(std::memory_order_relaxed) < index) return;
+    const int nb = (int)std::min<long>(kResampleBlock, range.to - s0);
+    auto t0 = std::chrono::steady_clock::now();
+    // Made in the order of s (a refit's warning or a fatal stop falls where
+    // it would); the evaluations print nothing.
+    for (int b = 0; b < nb; b++) {
+      make_resample(scheme, s0 + b, *block[b], false);
+      if (block[b]->refit_warned) range.refit_warnings++;
+    }
+    auto t1 = std::chrono::steady_clock::now();
+    if (!variants.empty())
+      variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, work,
+                         range.vhits.data());
+    for (size_t i = 0; i < play.size(); i++) {
+      const PooledGene &g = *play[i];
+      if (g.variant) continue;
+      for (int t = 0; t < kTests; t++) {
+        const ResampleTest &test = g.test[t];
+        if (!test.in_play) continue;
+        long &hits = range.hits[i * kTests + t];
+        for (int b = 0; b < nb; b++)
+          if (is_hit(resampled_statistic(g, t, scheme, *block[b], work), test.obs)) hits++;
+      }
+    }
+    if (p.report) {
+      range.make_s += std::chrono::duration<double>(t1 - t0).count();
+      range.eval_s += seconds_since(t1);
+    }
+  }
 }
 
 }  // namespace
@@ -569,6 +623,8 @@ void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
   pool.work.SZ.assign((size_t)scheme.D, 0.0);
   pool.extra.resize(kResampleBlock - 1);
   for (Resample &x : pool.extra) alloc_resample(scheme, x);
+  pool.threads = thread_count();
+  pool.ranges.resize(1);
   g_exit_pool = &pool;
   if (!g_exit_registered) {
     g_exit_registered = true;
@@ -581,7 +637,7 @@ void pool_begin_gene(GenePool &pool) {
 }
 
 void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g) {
-  end_capture(pool, g->out, g->msg);
+  end_capture(pool, g->pending);
   if (pool.queue.empty() && !g->resampled) {
     if (g->has_row) write_row(pool, *g);
     return;
@@ -610,8 +666,6 @@ void run_pool(GenePool &p) {
   p.running = true;
   p.pool_number++;
   ResampleScheme &scheme = *p.scheme;
-  Resample &r = *p.r;
-  start_resampling(scheme);
   std::vector<PooledGene *> play;
   for (int stage = 1; stage <= 4; stage++) {
     if (stage == 4 && scheme.mmore != 1) break;
@@ -632,52 +686,72 @@ void run_pool(GenePool &p) {
       if (g->variant && g->test[0].in_play) variants.push_back(g);
     flush_until(p, play[0]);
     const long first = stage_first(stage), end = stage_end(stage, scheme);
-    long refit_warnings = 0;
-    double make_s = 0, eval_s = 0;
-    p.work.entries = 0;
-    Resample *block[kResampleBlock];
-    block[0] = &r;
-    for (int b = 1; b < kResampleBlock; b++) block[b] = &p.extra[b - 1];
-    for (long s0 = first; s0 < end; s0 += kResampleBlock) {
-      const int nb = (int)std::min<long>(kResampleBlock, end - s0);
-      auto t0 = std::chrono::steady_clock::now();
-      // Made in the order of s (a refit's warning or a fatal stop falls
-      // where it would); the evaluations print nothing.
-      for (int b = 0; b < nb; b++) {
-        make_resample(scheme, s0 + b, *block[b]);
-        if (block[b]->refit_warned) refit_warnings++;
-      }
-      auto t1 = std::chrono::steady_clock::now();
-      if (!variants.empty())
-        variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, p.work);
-      for (PooledGene *g : play)
-        for (int t = 0; t < kTests && !g->variant; t++) {
-          ResampleTest &test = g->test[t];
-          if (!test.in_play) continue;
-          for (int b = 0; b < nb; b++)
-            if (is_hit(resampled_statistic(*g, t, scheme, *block[b], p.work), test.obs))
-              test.n += 1.0;
+    const auto wall0 = std::chrono::steady_clock::now();
+    const int nr = stage_ranges(p, end - first);
+    for (int t = 0; t < nr; t++) {
+      StageRange &range = p.ranges[t];
+      range.from = first + (end - first) * t / nr;
+      range.to = first + (end - first) * (t + 1) / nr;
+      range.work = p.work;
+      range.work.entries = 0;
+      range.hits.assign(play.size() * kTests, 0);
+      range.vhits.assign(variants.size(), 0);
+      range.refit_warnings = 0;
+      range.make_s = range.eval_s = 0;
+    }
+    // Each range in a capture on its thread, replayed in range order: the
+    // refit warnings in the order of s, and a fatal stop in range r after
+    // the text of ranges 0..r-1 (the later ranges' text is dropped). A
+    // single range is captured too, so that a stop unwinds its work (and
+    // frees its storage) before the run ends.
+    std::atomic<int> first_stop(nr);
+    if (nr == 1) {
+      OutputRecord record;
+      capture_output(record, [&] { run_range(p, play, variants, p.ranges[0], 0, first_stop); });
+      commit_output(record);
+    } else {
+      run_in_order(nr, nr, nr, [&](long t, int) {
+        try {
+          run_range(p, play, variants, p.ranges[(size_t)t], (int)t, first_stop);
+        } catch (const RunStop &) {
+          int seen = first_stop.load();
+          while ((int)t < seen && !first_stop.compare_exchange_weak(seen, (int)t)) {
+          }
+          throw;
         }
-      if (p.report) {
-        make_s += std::chrono::duration<double>(t1 - t0).count();
-        eval_s += seconds_since(t1);
-      }
+      });
+    }
+    mark_refits_stored(scheme, first, end);
+    long refit_warnings = 0, entries = 0;
+    double make_s = 0, eval_s = 0;
+    for (int t = 0; t < nr; t++) {
+      const StageRange &range = p.ranges[t];
+      for (size_t i = 0; i < play.size(); i++)
+        for (int k = 0; k < kTests; k++) play[i]->test[k].n += (double)range.hits[i * kTests + k];
+      for (size_t v = 0; v < variants.size(); v++)
+        variants[v]->test[0].n += (double)range.vhits[v];
+      refit_warnings += range.refit_warnings;
+      entries += range.work.entries;
+      make_s += range.make_s;
+      eval_s += range.eval_s;
     }
     for (PooledGene *g : play) {
       // Refits beyond the cache are made again by every gene in play: each
       // prints their warnings (the live gene's went out as they happened).
       if (!g->live)
-        for (long c = 0; c < (stage == 4 ? refit_warnings : 0); c++) g->out += kRefitWarning;
+        for (long c = 0; c < (stage == 4 ? refit_warnings : 0); c++)
+          g->pending.text += kRefitWarning;
       for (int t = 0; t < kTests; t++)
         if (g->test[t].in_play && end_stage(g->test[t], stage, scheme))
           gene_warning(p, *g, kTestName[t]);
     }
     if (p.report)
       fprintf(stderr,
-              "resampling pool %d stage %d: %ld resamples, %zu genes in play, making %.3f s, "
-              "evaluating %.3f s, %ld entries, %.2f ns per entry\n",
-              p.pool_number, stage, end - first, play.size(), make_s, eval_s, p.work.entries,
-              p.work.entries > 0 ? eval_s * 1e9 / (double)p.work.entries : 0.0);
+              "resampling pool %d stage %d: %ld resamples, %zu genes in play, %d threads, "
+              "%.3f s, making %.3f s, evaluating %.3f s (thread sums), %ld entries, %.2f ns per "
+              "entry\n",
+              p.pool_number, stage, end - first, play.size(), nr, seconds_since(wall0), make_s,
+              eval_s, entries, entries > 0 ? eval_s * 1e9 / (double)entries : 0.0);
   }
   for (auto &g : p.queue) g->finished = true;
   p.running = false;
@@ -689,6 +763,9 @@ void finish_gene_pool(GenePool &pool) {
   g_exit_pool = nullptr;
   for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
   pool.extra.clear();
+  for (StageRange &range : pool.ranges)
+    for (Resample &x : range.block) free_resample(*pool.scheme, x);
+  pool.ranges.clear();
   if (pool.report) {
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);

@@ -6,15 +6,28 @@
 // asymptotic tests so that every resample is made once and evaluated on
 // every gene still in play.
 //
+// Each stage's resamples are split into contiguous ranges, one per thread
+// (thread_count()); a thread sets its generators to its first resample
+// (seek_resample) and evaluates every gene in play on its range, and the
+// hit counts, whole numbers, are added after the stage. The text a range
+// prints (refit warnings, a fatal stop) is replayed in range order, so the
+// output is that of one thread making the resamples in order.
+//
 // The pool keeps the output of the run exactly as if each gene were
 // resampled right after its asymptotic tests: a gene that enters the pool
-// while earlier genes wait has its standard output and message-log text
-// captured, and everything is written in gene order as the genes finish.
-// The first gene in play at a stage's start is "live": its pending text is
+// while earlier genes wait has its output captured in its OutputRecord
+// (standard output, and the deferred writes: message-log lines, score-log
+// blocks), and everything is written in gene order as the genes finish.
+// The first gene in play at a stage's start is "live": its pending output is
 // written first, so the warnings of the refits that the stage computes, and
 // a fatal stop while making a resample, fall where the gene-by-gene order
-// puts them. A fatal stop in a later gene (captured) first finishes every
-// waiting gene (an exit handler), then writes the stopped gene's text.
+// puts them (and the later genes' score logs are not written). A fatal stop
+// in a later gene (captured) exits at once; an exit handler finishes every
+// waiting gene, then writes the stopped gene's output.
+//
+// The pass feeds the pool on its own thread, in gene order: pool_begin_gene,
+// then the gene's work or the replay of its record (commit_output), then
+// pool_end_gene.
 
 #include <cstddef>
 #include <deque>
@@ -28,6 +41,7 @@
 #include "driver/resampling.h"
 #include "driver/run_setup.h"
 #include "driver/settings.h"
+#include "numeric/run_output.h"
 
 // Score rows stored by their non-zero entries: row q has the entries
 // [start[q], start[q + 1]) of idx (subjects, ascending) and val.
@@ -81,7 +95,9 @@ struct PooledGene {
   ErecRows erec;
   int mac_fix[3] = {0, 0, 0};
   double U[3] = {0, 0, 0}, V[3] = {0, 0, 0};
-  std::string out, msg;  // captured standard output and message-log text
+  // Its output while it waited: text and deferred writes (message-log
+  // lines, score-log blocks), replayed when it is written or made live.
+  OutputRecord pending;
   size_t counted = 0;    // bytes counted against the pool's bound
   // The common-variant pass pools its variants the same way: a variant has
   // one test (test[0], |Z| of its coded column, every subject's value in
@@ -116,6 +132,18 @@ struct EvalWork {
 double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
                            const Resample &r, EvalWork &w);
 
+// One thread's share of a stage: a contiguous range of its resamples, made
+// in its own block of Resamples with its own scratch, and the hits it found.
+struct StageRange {
+  long from = 0, to = 0;
+  std::vector<Resample> block;  // kResampleBlock resamples (range 0 uses the pool's)
+  EvalWork work;
+  std::vector<long> hits;   // [play item * kTests + test]
+  std::vector<long> vhits;  // [variant in play]
+  long refit_warnings = 0;
+  double make_s = 0, eval_s = 0;
+};
+
 // The pool of the gene pass.
 struct GenePool {
   const Settings *settings = nullptr;
@@ -127,7 +155,10 @@ struct GenePool {
   // gene's rows are read once per block: block[0] is *r, the others are
   // the pool's own.
   std::vector<Resample> extra;
-  EvalWork work;
+  EvalWork work;  // sized for every gene added; each range's scratch copies it
+  // A stage's resamples are split into contiguous ranges, one per thread.
+  int threads = 1;
+  std::vector<StageRange> ranges;
   std::deque<std::unique_ptr<PooledGene>> queue;
   long max_genes = 0;      // resampled genes per pool; 0: bounded by bytes only
   size_t max_bytes = 0;
@@ -136,11 +167,11 @@ struct GenePool {
   bool report = false;     // stage report on standard error
   int pool_number = 0;
   bool running = false;    // a pool's stages are running
-  // Capture of the gene being set up while others wait.
+  // Capture of the gene being set up while others wait (a fatal stop in
+  // it exits at once; the exit handler writes the waiting genes first).
   bool capturing = false;
-  FILE *saved_out = nullptr, *saved_log = nullptr, *mem_out = nullptr, *mem_log = nullptr;
-  char *buf_out = nullptr, *buf_log = nullptr;
-  size_t len_out = 0, len_log = 0;
+  OutputRecord capture;
+  OutputRecord *saved_capture = nullptr;
 };
 
 // Pool limits from the environment: QUORVEX_RESAMPLE_POOL (resampled genes

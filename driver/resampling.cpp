@@ -143,7 +143,7 @@ void seek_resample(const ResampleScheme &scheme, long s) {
     wichmann_hill_skip(&gix, &giy, &giz, steps);
 }
 
-void make_resample(ResampleScheme &scheme, long s, Resample &r) {
+void make_resample(ResampleScheme &scheme, long s, Resample &r, bool mark) {
   const int N = scheme.N, D = scheme.D;
   double **z = scheme.z;
   r.s = s;
@@ -187,7 +187,7 @@ void make_resample(ResampleScheme &scheme, long s, Resample &r) {
       if (store) {
         memcpy(scheme.run->gammaPool[s], r.gamma, sizeof(double) * (size_t)D);
         gamma = scheme.run->gammaPool[s];
-        mark_stored(scheme, s);
+        if (mark) mark_stored(scheme, s);
       }
     }
   }
@@ -228,6 +228,10 @@ void make_resample(ResampleScheme &scheme, long s, Resample &r) {
     r.sum_y = sum;
   }
   r.finite = finite;
+}
+
+void mark_refits_stored(ResampleScheme &scheme, long first, long end) {
+  if (scheme.D > 1 && first < end) mark_stored(scheme, end - 1);
 }
 
 long stage_first(int stage) {

@@ -100,8 +100,15 @@ void seek_resample(const ResampleScheme &scheme, long s);
 
 // Makes resample s from the generators' current state (which it advances):
 // the trait, the null coefficients (from the cache or refitted, filling the
-// cache), the null model and the shared EREC values.
-void make_resample(ResampleScheme &scheme, long s, Resample &r);
+// cache), the null model and the shared EREC values. A stage's flag is set
+// when its last row is stored; with mark false it is left to the caller
+// (mark_refits_stored), so that threads filling separate rows of one stage
+// never read a row that another has yet to fill.
+void make_resample(ResampleScheme &scheme, long s, Resample &r, bool mark = true);
+
+// After every resample of [first, end) was made with mark false: sets the
+// flag of the stage whose last row is end - 1, as make_resample would have.
+void mark_refits_stored(ResampleScheme &scheme, long first, long end);
 
 // A test of the resampling: its observed statistic, hit count, p-value slot
 // and whether it is in play.

@@ -101,6 +101,46 @@ void check_design(const Settings &settings, const LoadedData &data) {
   kill_QUORVEX();
 }
 
+namespace {
+
+// The scratch arrays of one gene or variant under test (see
+// allocate_gene_scratch), all of them or those the settings call for.
+void allocate_scratch(const Settings &settings, const LoadedData &data, RunArrays &run) {
+  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
+  const int N_FIX = settings.N_FIX;
+  run.S = dmatrix(0, N_FIX - 1, 0, N - 1);
+  run.genek_index = filled_dvector(data.geno.geno_NROW, 0.0);
+  run.wstat = dvector(0, N_FIX - 1);
+  run.YZ = dvector(0, p - 1);
+  run.SZ = dmatrix(0, N_FIX - 1, 0, p - 1);
+  if (settings.DORARE) {
+    run.pvalue_U = dvector(0, N_FIX - 1);
+    run.pvalue_V = dvector(0, N_FIX - 1);
+    run.mac_fix = ivector(0, N_FIX - 1);
+    if (settings.mwf) run.buffer_weight = dvector(0, 100);
+  }
+  if (settings.PERM_FLAG) run.S_opp = dmatrix(0, 1, 0, N - 1);
+}
+
+void free_scratch(const Settings &settings, const LoadedData &data, RunArrays &run) {
+  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
+  const int N_FIX = settings.N_FIX;
+  if (settings.PERM_FLAG) free_dmatrix(run.S_opp, 0, 1, 0, N - 1);
+  if (settings.DORARE) {
+    if (settings.mwf) free_dvector(run.buffer_weight, 0, 100);
+    free_ivector(run.mac_fix, 0, N_FIX - 1);
+    free_dvector(run.pvalue_V, 0, N_FIX - 1);
+    free_dvector(run.pvalue_U, 0, N_FIX - 1);
+  }
+  free_dmatrix(run.SZ, 0, N_FIX - 1, 0, p - 1);
+  free_dvector(run.YZ, 0, p - 1);
+  free_dvector(run.wstat, 0, N_FIX - 1);
+  free_dvector(run.genek_index, 0, data.geno.geno_NROW - 1);
+  free_dmatrix(run.S, 0, N_FIX - 1, 0, N - 1);
+}
+
+}  // namespace
+
 void allocate_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
                   RunArrays &run) {
   const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
@@ -118,14 +158,10 @@ void allocate_run(const Settings &settings, const LoadedData &data, NullModel &n
 
   null_model.pY = dvector(0, N - 1);
   run.permY_index = ivector(0, (int)N - 1);
-  run.S = dmatrix(0, N_FIX - 1, 0, N - 1);
-  run.genek_index = filled_dvector(data.geno.geno_NROW, 0.0);
-  run.wstat = dvector(0, N_FIX - 1);
-  run.YZ = dvector(0, p - 1);
   null_model.Iz = dmatrix(0, p - 1, 0, p - 1);
   null_model.centerY = dvector(0, N - 1);
   null_model.v = dvector(0, N - 1);
-  run.SZ = dmatrix(0, N_FIX - 1, 0, p - 1);
+  allocate_scratch(settings, data, run);
 
   if (settings.DOCOM) {
     run.pvalue_com = filled_dvector(data.geno.geno_NROW, 99);
@@ -135,21 +171,14 @@ void allocate_run(const Settings &settings, const LoadedData &data, NullModel &n
     const long G = run.N_GENE;
     run.pvalue = filled_dmatrix(N_FIX, G, 99);
     run.pvalue_stat = filled_dmatrix(N_FIX, G, 0);
-    run.pvalue_U = dvector(0, N_FIX - 1);
-    run.pvalue_V = dvector(0, N_FIX - 1);
     run.pvalue_vt = filled_dvector(G, 99);
     run.pvalue_skat = filled_dvector(G, 99);
-    run.mac_fix = ivector(0, N_FIX - 1);
-    if (settings.mwf) {
-      run.pvalue_multi = filled_dvector(G, 99);
-      run.buffer_weight = dvector(0, 100);
-    }
+    if (settings.mwf) run.pvalue_multi = filled_dvector(G, 99);
   }
   null_model.mleZ = filled_dvector(p, 0.0);
 
   if (settings.PERM_FLAG) {
     if (p > 1) run.gammaPool = dmatrix(0, kGammaPoolRows - 1, 0, p - 1);
-    run.S_opp = dmatrix(0, 1, 0, N - 1);
     null_model.addZ = dvector(0, N - 1);
     run.permY = dvector(0, N - 1);
     null_model.scaleY = dvector(0, N - 1);
@@ -269,34 +298,12 @@ void end_testing(MessageLog &log) {
 
 void allocate_gene_scratch(const Settings &settings, const LoadedData &data,
                            const RunArrays &shared, RunArrays &worker) {
-  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
-  const int N_FIX = settings.N_FIX;
   worker = shared;
-  worker.S = dmatrix(0, N_FIX - 1, 0, N - 1);
-  worker.genek_index = filled_dvector(data.geno.geno_NROW, 0.0);
-  worker.wstat = dvector(0, N_FIX - 1);
-  worker.YZ = dvector(0, p - 1);
-  worker.SZ = dmatrix(0, N_FIX - 1, 0, p - 1);
-  worker.pvalue_U = dvector(0, N_FIX - 1);
-  worker.pvalue_V = dvector(0, N_FIX - 1);
-  worker.mac_fix = ivector(0, N_FIX - 1);
-  if (settings.mwf) worker.buffer_weight = dvector(0, 100);
-  if (settings.PERM_FLAG) worker.S_opp = dmatrix(0, 1, 0, N - 1);
+  allocate_scratch(settings, data, worker);
 }
 
 void free_gene_scratch(const Settings &settings, const LoadedData &data, RunArrays &worker) {
-  const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
-  const int N_FIX = settings.N_FIX;
-  if (settings.PERM_FLAG) free_dmatrix(worker.S_opp, 0, 1, 0, N - 1);
-  if (settings.mwf) free_dvector(worker.buffer_weight, 0, 100);
-  free_ivector(worker.mac_fix, 0, N_FIX - 1);
-  free_dvector(worker.pvalue_V, 0, N_FIX - 1);
-  free_dvector(worker.pvalue_U, 0, N_FIX - 1);
-  free_dmatrix(worker.SZ, 0, N_FIX - 1, 0, p - 1);
-  free_dvector(worker.YZ, 0, p - 1);
-  free_dvector(worker.wstat, 0, N_FIX - 1);
-  free_dvector(worker.genek_index, 0, data.geno.geno_NROW - 1);
-  free_dmatrix(worker.S, 0, N_FIX - 1, 0, N - 1);
+  free_scratch(settings, data, worker);
 }
 
 void free_run(const Settings &settings, const LoadedData &data, NullModel &null_model,
@@ -322,20 +329,13 @@ void free_run(const Settings &settings, const LoadedData &data, NullModel &null_
     free_dvector(null_model.scaleY, 0, N - 1);
     free_dvector(run.permY, 0, N - 1);
     free_dvector(null_model.addZ, 0, N - 1);
-    free_dmatrix(run.S_opp, 0, 1, 0, N - 1);
     if (p > 1) free_dmatrix(run.gammaPool, 0, kGammaPoolRows - 1, 0, p - 1);
   }
   free_dvector(null_model.mleZ, 0, p - 1);
   if (settings.DORARE) {
-    if (settings.mwf) {
-      free_dvector(run.buffer_weight, 0, 100);
-      free_dvector(run.pvalue_multi, 0, G - 1);
-    }
-    free_ivector(run.mac_fix, 0, N_FIX - 1);
+    if (settings.mwf) free_dvector(run.pvalue_multi, 0, G - 1);
     free_dvector(run.pvalue_skat, 0, G - 1);
     free_dvector(run.pvalue_vt, 0, G - 1);
-    free_dvector(run.pvalue_V, 0, N_FIX - 1);
-    free_dvector(run.pvalue_U, 0, N_FIX - 1);
     free_dmatrix(run.pvalue_stat, 0, N_FIX - 1, 0, G - 1);
     free_dmatrix(run.pvalue, 0, N_FIX - 1, 0, G - 1);
   }
@@ -343,14 +343,10 @@ void free_run(const Settings &settings, const LoadedData &data, NullModel &null_
     free_dvector(run.pvalue_com_stat, 0, data.geno.geno_NROW - 1);
     free_dvector(run.pvalue_com, 0, data.geno.geno_NROW - 1);
   }
-  free_dmatrix(run.SZ, 0, N_FIX - 1, 0, p - 1);
+  free_scratch(settings, data, run);
   free_dvector(null_model.v, 0, N - 1);
   free_dvector(null_model.centerY, 0, N - 1);
   free_dmatrix(null_model.Iz, 0, p - 1, 0, p - 1);
-  free_dvector(run.YZ, 0, p - 1);
-  free_dvector(run.wstat, 0, N_FIX - 1);
-  free_dvector(run.genek_index, 0, data.geno.geno_NROW - 1);
-  free_dmatrix(run.S, 0, N_FIX - 1, 0, N - 1);
   free_ivector(run.permY_index, 0, (int)N - 1);
   free_dvector(null_model.pY, 0, N - 1);
   null_model = NullModel();

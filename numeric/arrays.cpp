@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
 #include "numeric/run_output.h"
 
 // The offset pointers below point outside their blocks when the lower bound
@@ -23,9 +25,15 @@ void *allocate(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); 
 }  // namespace
 
 void nrerror(const char *error_text) {
-  std::fprintf(stderr, "Numerical Recipes run-time error...\n");
-  std::fprintf(stderr, "%s\n", error_text);
-  std::fprintf(stderr, "...now exiting to system...\n");
+  // Written in its place among the run's output: a thread working inside a
+  // capture keeps it for the replay, which drops the text of work that a
+  // stop earlier in the order cuts off.
+  const std::string text = error_text;
+  run_defer([text] {
+    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "...now exiting to system...\n");
+  });
   end_run(1);
 }
 

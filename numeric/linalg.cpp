@@ -77,7 +77,11 @@ bool row_scales(double **a, int n, double *vv) {
 
 void ludcmp(double **a, int n, int *indx) {
   double *vv = dvector(1, n);
-  if (!row_scales(a, n, vv)) nrerror("Sigmatrix in ludcmp");
+  if (!row_scales(a, n, vv)) {
+    // The stop unwinds a thread working in a capture: nothing is left behind.
+    free_dvector(vv, 1, n);
+    nrerror("Sigmatrix in ludcmp");
+  }
   crout(a, n, indx, vv, nullptr);
   free_dvector(vv, 1, n);
 }
@@ -122,7 +126,14 @@ void invv(double **fma, int nn) {
   int *indx = ivector(1, nn);
   double *COL = dvector(1, nn);
   double **ipi = dmatrix(1, nn, 1, nn);
-  ludcmp(fma, nn, indx);
+  try {
+    ludcmp(fma, nn, indx);
+  } catch (...) {  // a stop inside a capture
+    free_ivector(indx, 1, nn);
+    free_dvector(COL, 1, nn);
+    free_dmatrix(ipi, 1, nn, 1, nn);
+    throw;
+  }
   for (int j = 1; j <= nn; j++) {
     for (int i = 1; i <= nn; i++) COL[i] = 0.0;
     COL[j] = 1.0;

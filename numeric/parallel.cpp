@@ -89,6 +89,7 @@ void run_in_order(long n, int threads, long window,
       if (item < 0) return;
       Slot &slot = slots[static_cast<size_t>(item % window)];
       capture_output(slot.record, [&] { work(item, worker); });
+      const bool stopped = slot.record.stop_status >= 0;
       bool last;
       {
         std::lock_guard<std::mutex> lock(mu);
@@ -98,6 +99,10 @@ void run_in_order(long n, int threads, long window,
       }
       item_done.notify_all();
       if (last) spare_threads_wake();
+      // An item that stopped the run ends it when replayed; this thread takes
+      // no more items, so that what the stopped item holds stays as it was
+      // left (reachable, not overwritten by a later item) until the exit.
+      if (stopped) return;
     }
   };
 
@@ -110,6 +115,17 @@ void run_in_order(long n, int threads, long window,
     {
       std::unique_lock<std::mutex> lock(mu);
       item_done.wait(lock, [&] { return slot.done; });
+    }
+    if (slot.record.stop_status >= 0) {
+      // Item i ends the run. No further item is started and the items under
+      // way are finished, so that no thread works while the process exits.
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        next = n;
+      }
+      spare_threads_wake();  // idle workers leave once the items under way end
+      for (std::thread &t : pool) t.join();
+      pool.clear();
     }
     if (before) before(i);
     commit_output(slot.record);  // ends the run here if item i stopped it

@@ -19,7 +19,10 @@ int thread_count();
 // and just after item's record is replayed.
 // A worker takes item i only when fewer than `window` items (i included)
 // wait to be replayed. An item that stops the run ends it when its record is
-// replayed, after every earlier item's, as on one thread.
+// replayed, after every earlier item's, as on one thread; the worker that ran
+// it takes no further items, and before the replay no new item is started
+// and the items under way are finished (no thread works while the process
+// exits).
 //
 // A worker that may take no item (none left, or the window full behind an
 // unfinished one) serves meanwhile as a spare thread (spare_threads.h) of

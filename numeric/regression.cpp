@@ -89,7 +89,16 @@ bool logisticReg_fit(int N, int D, double *y, double **x, double *vbeta1) {
     }
     for (int j = 0; j < D; j++)
       for (int k = 0; k < D; k++) inv_I[j + 1][k + 1] = I[j][k];
-    invv(inv_I, D);
+    try {
+      invv(inv_I, D);
+    } catch (...) {  // a stop inside a capture
+      free_dvector(vbeta2, 0, D - 1);
+      free_dvector(vstep, 0, D - 1);
+      free_dvector(U, 0, D - 1);
+      free_dmatrix(I, 0, D - 1, 0, D - 1);
+      free_dmatrix(inv_I, 1, D, 1, D);
+      throw;
+    }
     for (int j = 0; j < D; j++) {
       double s = 0.0;
       for (int k = 0; k < D; k++) s += inv_I[j + 1][k + 1] * U[k];

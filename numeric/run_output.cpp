@@ -49,7 +49,7 @@ void run_defer(std::function<void()> action) {
 void end_run(int status) {
   if (g_capture != nullptr) {
     g_capture->stop_status = status;
-    throw RunStop{status};
+    if (!g_capture->exits_on_stop) throw RunStop{status};
   }
   std::fflush(stdout);
   std::exit(status);
@@ -64,7 +64,7 @@ void commit_output(OutputRecord &record) {
   for (OutputRecord::Action &a : record.actions) {
     if (a.at > done) run_write(record.text.data() + done, a.at - done);
     done = a.at;
-    a.run();
+    run_defer(std::move(a.run));  // kept in order when this thread captures too
   }
   if (record.text.size() > done) run_write(record.text.data() + done, record.text.size() - done);
   if (record.stop_status >= 0) end_run(record.stop_status);

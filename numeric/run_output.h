@@ -30,6 +30,12 @@ struct OutputRecord {
   };
   std::vector<Action> actions;
   int stop_status = -1;  // the item stopped the run with this status (-1: it did not)
+  // A record that holds the output of work running in the calling thread's
+  // own course (not an item that capture_output runs), as the resampling
+  // pool holds the output of an item set up while earlier ones wait:
+  // end_run keeps the status here and exits at once, without unwinding;
+  // an exit handler replays what is held.
+  bool exits_on_stop = false;
   void clear() {
     text.clear();
     actions.clear();
@@ -52,7 +58,8 @@ inline void run_write(const std::string &text) { run_write(text.data(), text.siz
 void run_defer(std::function<void()> action);
 
 // Ends the run with status: flushes standard output and exits; inside a
-// capture, keeps the status in the record and throws RunStop.
+// capture, keeps the status in the record and throws RunStop (or, for a
+// record that exits_on_stop, exits).
 [[noreturn]] void end_run(int status);
 
 // The calling thread's capture (nullptr: none). While set, run_print,
@@ -60,9 +67,9 @@ void run_defer(std::function<void()> action);
 void set_output_capture(OutputRecord *record);
 OutputRecord *output_capture();
 
-// Replays a record on the calling thread (which must not be capturing, or
-// captures into its own record): its text and actions in order, then, if
-// the item stopped the run, end_run with its status.
+// Replays a record on the calling thread: its text and actions in order
+// (into the thread's own capture, when it has one), then, if the item
+// stopped the run, end_run with its status.
 void commit_output(OutputRecord &record);
 
 // Runs work() inside a capture into record; a RunStop ends it early with the

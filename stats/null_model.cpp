@@ -20,7 +20,12 @@ void invert_into(int D, double **A, double **Iz) {
   double **work = dmatrix(1, D, 1, D);
   for (int d = 0; d < D; d++)
     for (int dd = 0; dd < D; dd++) work[d + 1][dd + 1] = A[d][dd];
-  invv(work, D);
+  try {
+    invv(work, D);
+  } catch (...) {  // a stop inside a capture
+    free_dmatrix(work, 1, D, 1, D);
+    throw;
+  }
   for (int d = 0; d < D; d++)
     for (int dd = 0; dd < D; dd++) Iz[d][dd] = work[d + 1][dd + 1];
   free_dmatrix(work, 1, D, 1, D);
@@ -41,7 +46,12 @@ void score_yz_gamma(int N, int D, double *y, double **z, double *gamma, double *
     for (int d = 0; d < D; d++)
       for (int dd = 0; dd < D; dd++) A[d][dd] += v[i] * z[i][d] * z[i][dd];
   }
-  invert_into(D, A, Iz);
+  try {
+    invert_into(D, A, Iz);
+  } catch (...) {  // a stop inside a capture
+    free_dmatrix(A, 0, D - 1, 0, D - 1);
+    throw;
+  }
   free_dmatrix(A, 0, D - 1, 0, D - 1);
 }
 

@@ -1,7 +1,9 @@
 // End-to-end runs of the common-variant pass with "-resample": the pooled
 // order (each resample made once for every waiting variant) against the
-// variant-by-variant order (pool size 1) and pools of three, whole outputs
-// compared byte for byte (result files, standard output, message log),
+// variant-by-variant order (pool size 1) and pools of three, and the
+// stages' resamples split between 2, 3 and 8 threads against one thread,
+// whole outputs compared byte for byte (result files, standard output and
+// error, message log),
 // with the warnings of the pass (variance, end of stage 3, refits that do
 // not converge) where the variant-by-variant order prints them; and the
 // gene pass after the common-variant pass giving the resampling p-values
@@ -58,15 +60,14 @@ TEST_P(CommonPoolSizes, WholeOutputsEqualTheVariantByVariantOrder) {
   const std::string data = scratch_dir();
   generate(data, c.data);
   if (c.associated) add_associated_row(data, "assoc");
-  const Outputs one = run_and_collect(data, "1", c.args);
-  const Outputs all = run_and_collect(data, "", c.args);
+  // The straightforward order: variant by variant on one thread.
+  const Outputs one = run_and_collect(data, "1", c.args, 1);
   EXPECT_EQ(one.status, 0) << one.files.at("stdout");
-  EXPECT_EQ(all.status, one.status);
-  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
-  if (c.three) {
-    const Outputs three = run_and_collect(data, "3", c.args);
-    for (const auto &f : one.files) EXPECT_EQ(three.files.at(f.first), f.second) << f.first;
-  }
+  expect_same_outputs(one, run_and_collect(data, "", c.args, 1), "pooled, 1 thread");
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", c.args, threads),
+                        "pooled, " + std::to_string(threads) + " threads");
+  if (c.three) expect_same_outputs(one, run_and_collect(data, "3", c.args, 8), "pools of 3, 8 threads");
   // Every tested variant has its resampling column; some reach stage 2
   // (a p-value of at most 0.1 after 1,000 resamples goes on).
   const std::vector<std::string> lines = split(one.files.at("com.out"), '\n');
@@ -213,10 +214,12 @@ TEST(CommonThenGenes, RefitWarningsWhereTheVariantByVariantOrderPrintsThem) {
   put_file(data, "geno.txt", geno);
   put_file(data, "mapping.txt", mapping);
   const std::string args = "-com 0.01 -MAF 0.5 -recessive -resample 1";
-  const Outputs one = run_and_collect(data, "1", args);
-  const Outputs all = run_and_collect(data, "", args);
+  const Outputs one = run_and_collect(data, "1", args, 1);
   EXPECT_EQ(one.status, 0) << one.files.at("stdout");
-  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
+  expect_same_outputs(one, run_and_collect(data, "", args, 1), "pooled, 1 thread");
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", args, threads),
+                        "pooled, " + std::to_string(threads) + " threads");
   const std::string &out = one.files.at("stdout");
   const std::string warning = "\nLogisticReg Warning:MLE iteration NOT converge!\n";
   // The observed fit and the fitted probabilities: 2; stage 1: 1,000, made

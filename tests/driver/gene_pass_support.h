@@ -119,9 +119,12 @@ inline std::string without_times(const std::string &out) {
 }
 
 // Runs the program in dir with the resampling pool size (empty: unlimited)
-// and returns the exit status.
-inline int run_pooled(const std::string &dir, const std::string &pool, const std::string &args) {
+// and the thread count (0: the CPUs of the affinity mask), and returns the
+// exit status.
+inline int run_pooled(const std::string &dir, const std::string &pool, const std::string &args,
+                      int threads = 0) {
   std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
+  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
   std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + args +
                     " > stdout.txt 2> stderr.txt";
   int rc = std::system(cmd.c_str());
@@ -148,10 +151,9 @@ struct Outputs {
 };
 
 // Runs the program on the data set in data (its mapping file when it has
-// one) with the pool size (empty: unlimited) and a message log, in a
-// scratch folder, and collects its outputs.
-// The same with environment settings (such as "QUORVEX_THREADS=3 ") put
-// before the command.
+// one) with a message log, in a scratch folder, and collects its outputs,
+// with environment settings (such as "QUORVEX_THREADS=3 ") put before the
+// command.
 inline Outputs run_and_collect_env(const std::string &data, const std::string &env,
                                    const std::string &args) {
   static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
@@ -165,26 +167,31 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
   Outputs o;
   o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
+  o.files["stderr"] = get_file(dir + "/stderr.txt");
   for (const char *name : kOutputs)
     o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
   remove_dir(dir);
   return o;
 }
 
+// Runs the program on the data set in data (its mapping file when it has
+// one) with the pool size (empty: unlimited), the thread count (0: the
+// CPUs of the affinity mask) and a message log, in a scratch folder, and
+// collects its outputs (standard error too).
 inline Outputs run_and_collect(const std::string &data, const std::string &pool,
-                               const std::string &args) {
-  static const char *const kOutputs[] = {"com.out", "rare.out", "m.log",
-                                         "vt.log",  "skat.log", "multi.log"};
-  const std::string dir = scratch_dir();
-  std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
-  if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
-  Outputs o;
-  o.status = run_pooled(dir, pool, files + " -msglog m.log " + args);
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
-  remove_dir(dir);
-  return o;
+                               const std::string &args, int threads = 0) {
+  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
+  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
+  return run_and_collect_env(data, env, args);
+}
+
+// Thread counts that each whole run is repeated with, against one thread.
+const int kThreadCounts[] = {2, 3, 8};
+
+// Expects b's status and every output to equal a's.
+inline void expect_same_outputs(const Outputs &a, const Outputs &b, const std::string &what) {
+  EXPECT_EQ(b.status, a.status) << what;
+  for (const auto &f : a.files) EXPECT_EQ(b.files.at(f.first), f.second) << what << ": " << f.first;
 }
 
 }  // namespace gene_pass_test

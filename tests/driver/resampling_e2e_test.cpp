@@ -1,7 +1,9 @@
 // End-to-end runs with "-resample": the pooled order (every resample made
 // once for all waiting genes) against the gene-by-gene order (pool size 1)
-// and pools of three genes, whole outputs compared byte for byte on several
-// data sets, also when the run stops on a fatal error in a later gene; the
+// and pools of three genes, and the stages' resamples split between 2, 3
+// and 8 threads against one thread, whole outputs compared byte for byte on
+// several data sets, also when the run stops on a fatal error in a later
+// gene or while making a resample part-way through a stage; the
 // end-of-stage-3 warnings and "-resample 2000000"; a gene's resampling
 // p-values alone and after other genes; a quantitative trait's resampling
 // p-values under a change of unit and a shift; and SKAT_R of a gene that is
@@ -38,15 +40,13 @@ TEST_P(PoolSizes, WholeOutputsEqualTheGeneByGeneOrder) {
   std::string args = c.args;
   const size_t at = args.find("DATA");
   if (at != std::string::npos) args.replace(at, 4, data);
-  const Outputs one = run_and_collect(data, "1", args);
-  const Outputs all = run_and_collect(data, "", args);
-  EXPECT_EQ(all.status, one.status);
-  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
-  if (c.three) {
-    const Outputs three = run_and_collect(data, "3", args);
-    EXPECT_EQ(three.status, one.status);
-    for (const auto &f : one.files) EXPECT_EQ(three.files.at(f.first), f.second) << f.first;
-  }
+  // The straightforward order: gene by gene on one thread.
+  const Outputs one = run_and_collect(data, "1", args, 1);
+  expect_same_outputs(one, run_and_collect(data, "", args, 1), "pooled, 1 thread");
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", args, threads),
+                        "pooled, " + std::to_string(threads) + " threads");
+  if (c.three) expect_same_outputs(one, run_and_collect(data, "3", args, 8), "pools of 3, 8 threads");
   // The resampling columns were computed (not all "NA").
   EXPECT_NE(one.files.at("rare.out").find("E-0"), std::string::npos);
   remove_dir(data);
@@ -113,11 +113,13 @@ TEST(PoolSizes, FatalStopInALaterGeneAfterTheEarlierGenesAreWritten) {
   for (size_t i = 0; i < lines.size(); i++) text += lines[i] + (i + 1 < lines.size() ? "\n" : "");
   put_file(data, "weights.txt", text);
   const std::string args = "-resample 1 -wfile '" + data + "/weights.txt'";
-  const Outputs one = run_and_collect(data, "1", args);
-  const Outputs all = run_and_collect(data, "", args);
+  const Outputs one = run_and_collect(data, "1", args, 1);
   EXPECT_EQ(one.status, 1);
-  EXPECT_EQ(all.status, 1);
-  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
+  expect_same_outputs(one, run_and_collect(data, "", args, 1), "pooled, 1 thread");
+  // The waiting genes are resampled on every thread by the exit handler.
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", args, threads),
+                        "pooled, " + std::to_string(threads) + " threads");
   EXPECT_NE(one.files.at("stdout").find("QUORVEX was stopped"), std::string::npos);
   // Six genes before the stop have their rows.
   EXPECT_EQ(split(one.files.at("rare.out"), '\n').size(), 1u + 6u + 1u);
@@ -253,10 +255,12 @@ TEST(PoolSizes, RefitWarningsWhereTheGeneByGeneOrderPrintsThem) {
   put_file(data, "pheno.txt", pheno);
   put_file(data, "geno.txt", geno);
   put_file(data, "mapping.txt", mapping);
-  const Outputs one = run_and_collect(data, "1", "-resample 1");
-  const Outputs all = run_and_collect(data, "", "-resample 1");
+  const Outputs one = run_and_collect(data, "1", "-resample 1", 1);
   EXPECT_EQ(one.status, 0);
-  for (const auto &f : one.files) EXPECT_EQ(all.files.at(f.first), f.second) << f.first;
+  expect_same_outputs(one, run_and_collect(data, "", "-resample 1", 1), "pooled, 1 thread");
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", "-resample 1", threads),
+                        "pooled, " + std::to_string(threads) + " threads");
   const std::string &out = one.files.at("stdout");
   const std::string warning = "\nLogisticReg Warning:MLE iteration NOT converge!\n";
   size_t count = 0;
@@ -275,6 +279,44 @@ TEST(PoolSizes, RefitWarningsWhereTheGeneByGeneOrderPrintsThem) {
   EXPECT_EQ(before.find("GENE G1"), std::string::npos);
   EXPECT_NE(after.find("GENE G1 Warning"), std::string::npos);
   EXPECT_NE(after.find("GENE G2 Warning"), std::string::npos);
+  remove_dir(data);
+}
+
+// Binary trait with a covariate and 5 cases among 126 subjects: the
+// Bernoulli draws of some resamples hold no case, their logistic refit
+// stops the run ("Sigmatrix in ludcmp"), the first at resample 458 of stage
+// 1 and more later in the stage (519, 691, 884). Split between threads, the
+// stop falls in range 0 of 2, range 1 of 3 and range 3 of 8, with later
+// ranges stopping too: the output is that of one thread, the stop's message
+// on standard error once.
+TEST(PoolSizes, FatalStopWhileMakingAResamplePartWayThroughAStage) {
+  const std::string data = scratch_dir();
+  const int N = 126;
+  std::string pheno, geno, mapping;
+  for (int i = 0; i < N; i++) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "s%d\t%d\t%.3f\n", i, i % 28 == 5 ? 1 : 0, std::sin(1.7 * i));
+    pheno += buf;
+  }
+  for (int v = 0; v < 6; v++) {
+    geno += "v" + std::to_string(v);
+    for (int i = 0; i < N; i++) geno += (i * (v + 3)) % 23 == v || i == 5 ? "\t1" : "\t0";
+    geno += "\n";
+    mapping += "G" + std::to_string(v / 2) + "\tv" + std::to_string(v) + "\n";
+  }
+  put_file(data, "pheno.txt", pheno);
+  put_file(data, "geno.txt", geno);
+  put_file(data, "mapping.txt", mapping);
+  const Outputs one = run_and_collect(data, "1", "-resample 1", 1);
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.files.at("stderr"),
+            "Numerical Recipes run-time error...\nSigmatrix in ludcmp\n...now exiting to "
+            "system...\n");
+  EXPECT_NE(one.files.at("stdout").find("GENE G0 Warning"), std::string::npos);
+  expect_same_outputs(one, run_and_collect(data, "", "-resample 1", 1), "pooled, 1 thread");
+  for (int threads : kThreadCounts)
+    expect_same_outputs(one, run_and_collect(data, "", "-resample 1", threads),
+                        "pooled, " + std::to_string(threads) + " threads");
   remove_dir(data);
 }
 
