@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#include "numeric/spare_threads.h"
 
 // Subregion-adaptive cubature (Genz and Malik 1980, Genz's degree-7 fully
 // symmetric rule with three null rules). Positions in the comments are
@@ -46,6 +49,11 @@ thread_local std::vector<int> batch_groups, batch_generator_end;
 thread_local std::vector<int> batch_order;
 thread_local int batch_order_ndim = 0;
 thread_local size_t batch_order_size = 0;
+
+// How a spare thread takes over the integrand of this thread's integration
+// (none: every point is evaluated here).
+thread_local adapt_share share_fn = nullptr;
+thread_local const void *share_context = nullptr;
 
 // The points of generator g around center, permutation by permutation and
 // within one permutation sign change by sign change: visit(x) for each point,
@@ -116,6 +124,48 @@ bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; 
 
 void find_order(int nd, size_t count, const double *pts, const double *center);
 
+// A batch is split between threads only in parts of at least this many
+// coordinates (points times dimension): about 100 microseconds of
+// integrand work, several times what handing a part to a waiting thread
+// costs.
+const long kMinPartWork = 4000;
+
+// Parts to evaluate a batch of count points of dimension nd in: one (this
+// thread alone) unless spare threads wait now and the batch is large.
+int split_parts(int nd, size_t count) {
+  if (!share_fn) return 1;
+  const int spare = spare_threads_waiting();
+  if (spare == 0) return 1;
+  const long work = static_cast<long>(count) * nd;
+  const long most = work / kMinPartWork;
+  return static_cast<int>(std::min<long>(spare + 1, most));
+}
+
+// vals[t] = functn(point t) for the count points of dimension nd at pts,
+// taken in the order order[0 .. count-1] (null: 0 .. count-1), in `parts`
+// contiguous ranges of that order, each evaluated in order by one thread
+// (this one, or a spare one that takes over the integrand). Every value
+// lands in its own cell, and the sums that follow take them in the rule's
+// order, so the results are the same bits as on one thread.
+void evaluate_split(int nd, size_t count, int parts, const int *order, const double *pts,
+                    double *vals, adapt_integrand functn) {
+  const adapt_share share = share_fn;
+  const void *context = share_context;
+  const std::thread::id caller = std::this_thread::get_id();
+  run_chunks(parts, [=](int part) {
+    const size_t lo = count * static_cast<size_t>(part) / static_cast<size_t>(parts);
+    const size_t hi = count * static_cast<size_t>(part + 1) / static_cast<size_t>(parts);
+    const bool spare = std::this_thread::get_id() != caller;
+    if (spare) share(context, true);
+    int dim = nd;
+    for (size_t k = lo; k < hi; k++) {
+      const size_t t = order ? static_cast<size_t>(order[k]) : k;
+      vals[t] = functn(&dim, const_cast<double *>(pts) + t * static_cast<size_t>(nd));
+    }
+    if (spare) share(context, false);
+  });
+}
+
 // Evaluates functn at every recorded point into batch_vals (recording
 // order). The points are visited grouped by their first and second
 // coordinates off the centre (and in lexicographic order where they differ
@@ -129,6 +179,13 @@ void batch_evaluate(int *ndim, adapt_integrand functn, const double *center) {
     find_order(nd, count, pts, center);
     batch_order_ndim = nd;
     batch_order_size = count;
+  }
+  const int parts = split_parts(nd, count);
+  if (parts > 1) {
+    // The thread_local storage of this thread goes by address: a spare
+    // thread must not name its own.
+    evaluate_split(nd, count, parts, batch_order.data(), pts, batch_vals.data(), functn);
+    return;
   }
   for (int t : batch_order)
     batch_vals[static_cast<size_t>(t)] = functn(ndim, pts + static_cast<size_t>(t) * nd);
@@ -396,6 +453,11 @@ void adapt_trace(AdaptTrace *t) { trace = t; }
 
 void adapt_set_ordered(bool on) { ordered = on; }
 
+void adapt_share_with(adapt_share share, const void *context) {
+  share_fn = share;
+  share_context = context;
+}
+
 namespace {
 
 // The live blocks of work for ndim, lenwrk and sbrgns regions, as (first
@@ -527,6 +589,84 @@ void rulnrm_(int *lenrul_, int *numnul, int *rulpts_, double *w, double *rulcon_
     for (int i = 1; i <= lr; i++) W(i, k) /= *rulcon_;
 }
 
+namespace {
+
+// The next mesh cell of a region after center (false: none left; center
+// back at the first).
+bool next_cell(int nd, const double *a, const double *b, const double *width, double *center) {
+  for (int i = 0; i < nd; i++) {
+    center[i] += 2.0 * width[i];
+    if (center[i] < b[i]) return true;
+    center[i] = a[i] + width[i];
+  }
+  return false;
+}
+
+// Records the points of one rule application around center into batch_pts
+// (appended) and, when groups is set, the sizes of its sign-change groups.
+void record_cell(int nd, int lr, const double *center, const double *width, double *g,
+                 double *z__, bool groups) {
+  for (int i = 0; i < lr; i++) {
+    int size = 0;
+    walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
+      if (point) {
+        batch_pts.insert(batch_pts.end(), point, point + nd);
+        size++;
+      } else if (groups) {
+        batch_groups.push_back(size);
+        size = 0;
+      }
+    });
+    if (groups) batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+  }
+}
+
+// Regions of many mesh cells, when spare threads wait: the points of every
+// cell recorded and evaluated in one split (each cell in its own order), so
+// that the threads meet once per region rather than once per cell. Returns
+// the points per cell (batch_vals holds cell j's values from j times that),
+// or 0 when the region is left to the cell-by-cell loop.
+const size_t kMaxCellsBatch = 1u << 22;  // coordinates recorded at once
+
+thread_local std::vector<int> cells_order;
+
+size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const double *width,
+                      double *g, double *z__, adapt_integrand functn) {
+  std::vector<double> center(static_cast<size_t>(nd));
+  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[i] + width[i];
+  size_t cells = 1;
+  while (next_cell(nd, a, b, width, center.data())) cells++;
+  if (cells == 1) return 0;
+  batch_pts.clear();
+  batch_groups.clear();
+  batch_generator_end.clear();
+  record_cell(nd, lr, center.data(), width, g, z__, true);
+  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
+  if (cells * per_cell * static_cast<size_t>(nd) > kMaxCellsBatch ||
+      split_parts(nd, cells * per_cell) <= 1)
+    return 0;
+  if (batch_order_ndim != nd || batch_order_size != per_cell) {
+    find_order(nd, per_cell, batch_pts.data(), center.data());
+    batch_order_ndim = nd;
+    batch_order_size = per_cell;
+  }
+  while (next_cell(nd, a, b, width, center.data()))
+    record_cell(nd, lr, center.data(), width, g, z__, false);
+  const size_t count = cells * per_cell;
+  cells_order.resize(count);
+  for (size_t j = 0; j < cells; j++)
+    for (size_t k = 0; k < per_cell; k++)
+      cells_order[j * per_cell + k] = static_cast<int>(j * per_cell) + batch_order[k];
+  batch_vals.resize(count);
+  // The spare threads may have gone meanwhile: split_parts again.
+  const int parts = std::max(1, split_parts(nd, count));
+  evaluate_split(nd, count, parts, cells_order.data(), batch_pts.data(), batch_vals.data(),
+                 functn);
+  return per_cell;
+}
+
+}  // namespace
+
 void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
              int *lenrul_, double *g, double *center, double *z__, double *rgnert,
              double *basest) {
@@ -540,35 +680,30 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  for (;;) {
+  const size_t per_cell = batches && share_fn && spare_threads_waiting() > 0
+                              ? evaluate_cells(nd, lr, a, b, width, g, z__, functn)
+                              : 0;
+  for (size_t cell = 0;; cell++) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     if (batches) {
       // Record the cell's points generator by generator, evaluate them in
-      // order, then sum the values as fulsum_ does: within each sign-change
-      // group, then the groups in turn.
-      batch_pts.clear();
-      batch_groups.clear();
-      batch_generator_end.clear();
-      for (int i = 0; i < lr; i++) {
-        int size = 0;
-        walk_fully_symmetric(nd, center, width, z__, &g[i * nd], [&](double *point) {
-          if (point) {
-            batch_pts.insert(batch_pts.end(), point, point + nd);
-            size++;
-          } else {
-            batch_groups.push_back(size);
-            size = 0;
-          }
-        });
-        batch_generator_end.push_back(static_cast<int>(batch_groups.size()));
+      // order (or take the values evaluated for the whole region), then sum
+      // the values as fulsum_ does: within each sign-change group, then the
+      // groups in turn.
+      if (per_cell == 0) {
+        batch_pts.clear();
+        batch_groups.clear();
+        batch_generator_end.clear();
+        record_cell(nd, lr, center, width, g, z__, true);
+        batch_evaluate(ndim, functn, center);
       }
-      batch_evaluate(ndim, functn, center);
+      const double *vals = batch_vals.data() + cell * per_cell;
       size_t t = 0, group = 0;
       for (int i = 0; i < lr; i++) {
         double fsymsm = 0.0;
         for (; group < static_cast<size_t>(batch_generator_end[i]); group++) {
           double intsum = 0.0;
-          for (int k = 0; k < batch_groups[group]; k++) intsum += batch_vals[t++];
+          for (int k = 0; k < batch_groups[group]; k++) intsum += vals[t++];
           fsymsm += intsum;
         }
         rgnval += w[i] * fsymsm;
@@ -593,16 +728,7 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
     *rgnert += rgnvol * rgnerr;
     *basest += rgnvol * rgnval;
     // Next mesh cell of the region.
-    bool more = false;
-    for (int i = 0; i < nd; i++) {
-      center[i] += 2.0 * width[i];
-      if (center[i] < b[i]) {
-        more = true;
-        break;
-      }
-      center[i] = a[i] + width[i];
-    }
-    if (!more) return;
+    if (!next_cell(nd, a, b, width, center)) return;
   }
 }
 
@@ -620,34 +746,37 @@ double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
   return sum;
 }
 
-void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
-             adapt_integrand functn, int *divaxn_, int *difcls_) {
-  const int nd = *ndim;
-  *difcls_ = 0;
-  *divaxn_ = *divaxn_ % nd + 1;
-  if (nd <= 1) return;
-  for (int i = 0; i < nd; i++) {
-    dif[i] = 0.0;
-    z__[i] = a[i] + width[i];
-  }
+namespace {
+
+// The points of differ_ and their values, when they are evaluated apart.
+thread_local std::vector<double> differ_pts, differ_vals;
+
+// The cell-by-cell loop of differ_ from z__ at the first cell's centre,
+// with value(z) the integrand at the point z (computed then, or recorded
+// earlier); z__ ends at the first cell's centre again. Returns the number
+// of points.
+template <class Value>
+int differ_cells(int nd, const double *a, const double *b, const double *width, double *z__,
+                 double *dif, Value &&value) {
+  int count = 0;
   for (;;) {
-    const double funcen = functn(ndim, z__);
+    const double funcen = value(z__);
     for (int i = 0; i < nd; i++) {
       const double widthi = width[i] / 5.0;
       double frthdf = 6.0 * funcen;
       z__[i] -= 4.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += value(z__);
       z__[i] += 2.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * value(z__);
       z__[i] += 4.0 * widthi;
-      frthdf -= 4.0 * functn(ndim, z__);
+      frthdf -= 4.0 * value(z__);
       z__[i] += 2.0 * widthi;
-      frthdf += functn(ndim, z__);
+      frthdf += value(z__);
       // Differences below round-off do not count.
       if (funcen + frthdf / 8.0 != funcen) dif[i] += std::fabs(frthdf) * width[i];
       z__[i] -= 4.0 * widthi;
     }
-    *difcls_ += 4 * nd + 1;
+    count += 4 * nd + 1;
     bool more = false;
     for (int i = 0; i < nd; i++) {
       z__[i] += 2.0 * width[i];
@@ -658,6 +787,46 @@ void differ_(int *ndim, double *a, double *b, double *width, double *z__, double
       z__[i] = a[i] + width[i];
     }
     if (!more) break;
+  }
+  return count;
+}
+
+}  // namespace
+
+void differ_(int *ndim, double *a, double *b, double *width, double *z__, double *dif,
+             adapt_integrand functn, int *divaxn_, int *difcls_) {
+  const int nd = *ndim;
+  *difcls_ = 0;
+  *divaxn_ = *divaxn_ % nd + 1;
+  if (nd <= 1) return;
+  for (int i = 0; i < nd; i++) {
+    dif[i] = 0.0;
+    z__[i] = a[i] + width[i];
+  }
+  if (share_fn && spare_threads_waiting() > 0) {
+    // Spare threads wait: record the points (a first pass of the same loop
+    // with dummy values), evaluate them, possibly split between threads, in
+    // the order recorded, then run the loop again on the values.
+    std::vector<double> &pts = differ_pts;
+    pts.clear();
+    differ_cells(nd, a, b, width, z__, dif, [&](const double *z) {
+      pts.insert(pts.end(), z, z + nd);
+      return 0.0;
+    });
+    for (int i = 0; i < nd; i++) dif[i] = 0.0;
+    const size_t count = pts.size() / static_cast<size_t>(nd);
+    std::vector<double> &vals = differ_vals;
+    vals.resize(count);
+    const int parts = split_parts(nd, count);
+    if (parts > 1) {
+      evaluate_split(nd, count, parts, nullptr, pts.data(), vals.data(), functn);
+    } else {
+      for (size_t k = 0; k < count; k++) vals[k] = functn(ndim, &pts[k * static_cast<size_t>(nd)]);
+    }
+    size_t k = 0;
+    *difcls_ = differ_cells(nd, a, b, width, z__, dif, [&](const double *) { return vals[k++]; });
+  } else {
+    *difcls_ = differ_cells(nd, a, b, width, z__, dif, [&](double *z) { return functn(ndim, z); });
   }
   for (int i = 1; i <= nd; i++)
     if (dif[*divaxn_ - 1] < dif[i - 1]) *divaxn_ = i;

@@ -7,8 +7,9 @@
 // 1980; Genz's subregion-adaptive method with a degree-7 fully symmetric
 // rule and null-rule error estimates). The regions, their estimates and a
 // heap of them by error live in the caller's storage, so a later call can
-// continue the same integration. Working state is module-level: one
-// integration at a time, not re-entrant. Arrays are 0-based on the C side;
+// continue the same integration. Working state is per thread: one
+// integration at a time on each thread, not re-entrant (spare threads that
+// help with one evaluate points only). Arrays are 0-based on the C side;
 // positions in work are described 1-based (work[lenwrk] is its last cell).
 
 // Integrand: value at z[0..ndim-1].
@@ -69,6 +70,18 @@ void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &ch
 // still take the values in the rule's own order, so the results are the
 // same bits either way. The integrand must not depend on the order of calls.
 void adapt_set_ordered(bool ordered);
+
+// Spare threads (numeric/spare_threads.h). When a share function is set,
+// the points of a large batch are evaluated in contiguous ranges of the
+// evaluation order by this thread and by spare threads waiting at that
+// moment; the values are then summed in the rule's order as always, so the
+// results are the same bits for any number of threads. A spare thread calls
+// share(context, true) before it evaluates a range, to take over the state
+// the integrand reads (set up on this thread), and share(context, false)
+// after it. The integrand must give the same value for a point whatever it
+// evaluated before on its thread. Null (the default): every point here.
+typedef void (*adapt_share)(const void *context, bool enter);
+void adapt_share_with(adapt_share share, const void *context);
 
 // Building blocks of the engine, used by adapt_ and exposed for testing.
 // Arrays follow the Fortran layout: w is lenrul x 4 column-major

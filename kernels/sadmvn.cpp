@@ -1,6 +1,7 @@
 #include "kernels/sadmvn.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -49,6 +50,45 @@ thread_local long long evaluations = 0, steps = 0;
 thread_local int cached_n = 0;
 thread_local double prefix_w[kMaxIntegrandVariables], prefix_d[kMaxIntegrandVariables],
     prefix_e[kMaxIntegrandVariables], prefix_prod[kMaxIntegrandVariables];
+
+// What a spare thread needs to evaluate the integrand of another thread's
+// integration: that thread's set-up of `rows` variables (read only while the
+// integration runs), and the counts of the points it evaluated there, which
+// the integrating thread adds to its own.
+struct SharedSetup {
+  int rows = 0;
+  const double *a = nullptr, *b = nullptr, *cov = nullptr;
+  const int *infi = nullptr;
+  double d1 = 0.0, e1 = 0.0;
+  std::atomic<long long> evaluations{0}, steps{0};
+};
+thread_local SharedSetup shared_setup;
+thread_local long long lent_evaluations = 0, lent_steps = 0;
+
+// adapt_share for mvnfnc_: on entering, this thread's integrand state
+// becomes a copy of the set-up (its own prefix cache dropped); on leaving,
+// the evaluations and steps made for the other thread go to its counts.
+void take_setup(const void *context, bool enter) {
+  const auto *s = static_cast<const SharedSetup *>(context);
+  if (enter) {
+    std::copy(s->a, s->a + s->rows, a);
+    std::copy(s->b, s->b + s->rows, b);
+    std::copy(s->infi, s->infi + s->rows, infi);
+    std::copy(s->cov, s->cov + s->rows * (s->rows + 1) / 2, cov);
+    d1 = s->d1;
+    e1 = s->e1;
+    cached_n = 0;
+    lent_evaluations = evaluations;
+    lent_steps = steps;
+  } else {
+    auto *t = const_cast<SharedSetup *>(s);
+    t->evaluations.fetch_add(evaluations - lent_evaluations);
+    t->steps.fetch_add(steps - lent_steps);
+    evaluations = lent_evaluations;
+    steps = lent_steps;
+    cached_n = 0;  // the set-up is another thread's and ends with its integration
+  }
+}
 
 bool same_bits(double x, double y) {
   uint64_t u, v;
@@ -320,7 +360,22 @@ void sadmvn_(int *n, double *lower, double *upper, int *infin, double *correl, i
   }
   m -= 1;  // dimension of the cube integral
   start_session(*n, lower, upper, infin, correl, fabseps, releps);
+  // The integrand reads variables 1 .. m + 1 of the set-up.
+  SharedSetup &s = shared_setup;
+  s.rows = m + 1;
+  s.a = a;
+  s.b = b;
+  s.cov = cov;
+  s.infi = infi;
+  s.d1 = d1;
+  s.e1 = e1;
+  s.evaluations = 0;
+  s.steps = 0;
+  adapt_share_with(take_setup, &s);
   integrate(maxpts, fabseps, releps, error, value, inform__);
+  adapt_share_with(nullptr, nullptr);
+  evaluations += s.evaluations.load();
+  steps += s.steps.load();
   finish_session();
 }
 

@@ -24,7 +24,11 @@ void sadmvn_options(bool resume, bool share);
 // Drops the records of the last problem (their memory).
 void sadmvn_forget();
 
-// Integrand evaluations and conditioning steps computed since the start.
+// Integrand evaluations and conditioning steps computed since the start by
+// the calling thread's integrations, those of their points that spare
+// threads evaluated included (each part a spare thread takes starts with no
+// shared steps, so the steps, unlike the evaluations and every result,
+// depend on how the work was split).
 void sadmvn_counts(long long *evaluated, long long *conditioned);
 
 // The layers below mymvn, every argument by address, arrays 0-based of n

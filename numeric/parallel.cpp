@@ -5,11 +5,13 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "numeric/run_output.h"
+#include "numeric/spare_threads.h"
 
 int thread_count() {
   if (const char *env = std::getenv("QUORVEX_THREADS")) {
@@ -29,6 +31,10 @@ void run_in_order(long n, int threads, long window,
                   const std::function<void(long item)> &after,
                   const std::function<void(long item)> &before) {
   if (threads <= 1 || n <= 1) {
+    // A single item still gets the other threads as spare threads for the
+    // computations it splits (they change no result).
+    std::unique_ptr<SpareThreads> spare;
+    if (threads > 1 && n == 1) spare = std::make_unique<SpareThreads>(threads - 1);
     for (long i = 0; i < n; i++) {
       if (before) before(i);
       work(i, 0);
@@ -46,27 +52,53 @@ void run_in_order(long n, int threads, long window,
   };
   std::vector<Slot> slots(static_cast<size_t>(window));
   std::mutex mu;
-  std::condition_variable item_done, slot_free;
+  std::condition_variable item_done;
   long next = 0;       // next item to hand out
   long committed = 0;  // items replayed
+  long running = 0;    // items handed out and not finished
 
+  // Under mu: takes the next item when the window allows it (item >= 0), or
+  // tells the worker to leave (every item handed out and finished).
+  auto take = [&](long *item) {
+    if (next < n && next < committed + window) {
+      *item = next++;
+      running++;
+      return true;
+    }
+    *item = -1;
+    return next >= n && running == 0;
+  };
+
+  // A worker that may not take an item (none left, or the window full
+  // behind an unfinished item) serves as a spare thread of the items still
+  // running until it may take one or every item is finished.
   auto worker_loop = [&](int worker) {
     for (;;) {
       long item;
+      bool ready;
       {
-        std::unique_lock<std::mutex> lock(mu);
-        slot_free.wait(lock, [&] { return next >= n || next < committed + window; });
-        if (next >= n) return;
-        item = next++;
+        std::lock_guard<std::mutex> lock(mu);
+        ready = take(&item);
       }
+      if (!ready) {
+        serve_as_spare([&] {
+          std::lock_guard<std::mutex> lock(mu);
+          return take(&item);
+        });
+      }
+      if (item < 0) return;
       Slot &slot = slots[static_cast<size_t>(item % window)];
       capture_output(slot.record, [&] { work(item, worker); });
       const bool stopped = slot.record.stop_status >= 0;
+      bool last;
       {
         std::lock_guard<std::mutex> lock(mu);
         slot.done = true;
+        running--;
+        last = next >= n && running == 0;
       }
       item_done.notify_all();
+      if (last) spare_threads_wake();
       // An item that stopped the run ends it when replayed; this thread takes
       // no more items, so that what the stopped item holds stays as it was
       // left (reachable, not overwritten by a later item) until the exit.
@@ -91,7 +123,7 @@ void run_in_order(long n, int threads, long window,
         std::lock_guard<std::mutex> lock(mu);
         next = n;
       }
-      slot_free.notify_all();
+      spare_threads_wake();  // idle workers leave once the items under way end
       for (std::thread &t : pool) t.join();
       pool.clear();
     }
@@ -104,7 +136,7 @@ void run_in_order(long n, int threads, long window,
       slot.done = false;
       committed = i + 1;
     }
-    slot_free.notify_all();
+    spare_threads_wake();  // a worker may wait for this slot
   }
   for (std::thread &t : pool) t.join();
 }

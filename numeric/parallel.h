@@ -24,9 +24,14 @@ int thread_count();
 // and the items under way are finished (no thread works while the process
 // exits).
 //
+// A worker that may take no item (none left, or the window full behind an
+// unfinished one) serves meanwhile as a spare thread (spare_threads.h) of
+// the items still running, which may split their integrations with it.
+//
 // With threads <= 1 (or n <= 1) the items run one after another on the
 // calling thread without any capture (before, work, after): exactly the
-// one-thread order of work.
+// one-thread order of work; a single item with threads > 1 has the other
+// threads - 1 as spare threads.
 void run_in_order(long n, int threads, long window,
                   const std::function<void(long item, int worker)> &work,
                   const std::function<void(long item)> &after = nullptr,

@@ -1,0 +1,36 @@
+// Whole runs where the genes run out before the work does: three genes of
+// about sixteen rare variants each, one of them with a variable-threshold
+// p-value near 0.05 whose integrations (over up to sixteen thresholds) go on
+// to the second accuracy stage long after the other genes are done. With
+// several threads the idle ones share that gene's integrations; every
+// output must still be the bytes of the one-thread run.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/driver/gene_pass_support.h"
+
+namespace {
+
+using namespace gene_pass_test;
+
+TEST(SharedIntegration, LastGeneSharedWithIdleThreadsSameOutputs) {
+  const std::string data = scratch_dir();
+  generate(data,
+           "-subjects 200 -variants 50 -genes 3 -trait binary -covariates 1 -mapcols 3 "
+           "-causal 1 -effect 1.0 -seed 5");
+  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", "");
+  ASSERT_EQ(one.status, 0) << one.files.at("stdout");
+  EXPECT_EQ(count_of(one.files.at("rare.out"), "\n"), 4u) << one.files.at("rare.out");
+  for (int threads : {3, 8}) {
+    const Outputs many =
+        run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(threads) + " ", "");
+    EXPECT_EQ(many.status, one.status) << threads << " threads";
+    for (const auto &f : one.files)
+      EXPECT_EQ(many.files.at(f.first), f.second) << f.first << ", " << threads << " threads";
+  }
+  remove_dir(data);
+}
+
+}  // namespace
