@@ -382,4 +382,123 @@ TEST(RecipeFromBed, MakesTheInputsWrittenByHand) {
   remove_dir(top);
 }
 
+// ---- The phenotype step on its own ----
+
+struct PhenoCase {
+  const char *name;
+  const char *binary;    // the BINARY setting
+  const char *table;     // the phenotype table
+  const char *subjects;  // the genotype's subjects: VCF sample names or .fam lines
+  int status;
+  const char *pheno;     // pheno.txt (status 0) or standard error (status 1)
+  const char *keep;      // keep.txt (status 0)
+};
+
+void PrintTo(const PhenoCase &c, std::ostream *os) { *os << c.name; }
+
+const PhenoCase kPhenoCases[] = {
+    {"QuantitativeKeepsValuesAsWritten", "0",
+     "FID IID Y C\nA a 0 1\nA b 1.50 2e-3\nA c -9 1\nA d 2 NA\nA e -0.25 -9\nA f 3 7\n",
+     "f\nb\na\nd\nz\n", 0, "0_f\t3\t7\n0_b\t1.50\t2e-3\n0_a\t0\t1\n", "f\nb\na\n"},
+    {"BinaryZeroIsMissing", "1", "FID IID Y\nA a 2\nA b 0\nA c 1\nA d -9\nA e NA\n",
+     "a\nb\nc\nd\ne\n", 0, "0_a\t1\n0_c\t0\n", "a\nc\n"},
+    {"BinaryRefusesOtherCodes", "1", "FID IID Y C\nA a 2 1\nA b 3 1\n", "a\nb\n", 1,
+     "Error: trait '3' of subject b is not 1, 2, 0, -9 or NA.\n", ""},
+    // A .fam: subjects are matched by family and individual together.
+    {"FamMatchesFamilyAndIndividual", "1", "FID IID Y\nF2 x 1\nF1 x 2\nF3 y 2\n",
+     "F1 x 0 0 1 -9\nF2 x 0 0 2 -9\nF9 y 0 0 1 -9\n", 0, "F1_x\t1\nF2_x\t0\n", "F1 x\nF2 x\n"},
+};
+
+class RecipePheno : public ::testing::TestWithParam<PhenoCase> {};
+
+TEST_P(RecipePheno, WritesTheCompleteSubjectsInGenotypeOrder) {
+  SKIP_WITHOUT_TOOLS();
+  const PhenoCase &c = GetParam();
+  const std::string dir = scratch_dir();
+  put_file(dir, "table.txt", c.table);
+  put_file(dir, "subjects.txt", c.subjects);
+  const int status =
+      run_blocks(dir, {readme_block("### The phenotype table"),
+                       std::string("awk -v binary=") + c.binary +
+                           " -f pheno.awk table.txt subjects.txt > pheno.txt\n"});
+  ASSERT_EQ(status, c.status) << get_file(dir + "/script.out");
+  if (c.status == 0) {
+    EXPECT_EQ(get_file(dir + "/pheno.txt"), c.pheno);
+    EXPECT_EQ(get_file(dir + "/keep.txt"), c.keep);
+  } else {
+    EXPECT_EQ(get_file(dir + "/script.out"), c.pheno);
+  }
+  remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, RecipePheno, ::testing::ValuesIn(kPhenoCases),
+                         [](const ::testing::TestParamInfo<PhenoCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- The checks ----
+
+struct CheckCase {
+  const char *name;
+  std::string traw;   // study.traw
+  std::string pheno;  // pheno.txt
+  std::string geno;   // geno.txt
+  int status;
+  std::string output;  // what the checks print ("" for none), or a part of it
+};
+
+void PrintTo(const CheckCase &c, std::ostream *os) { *os << c.name; }
+
+std::vector<CheckCase> check_cases() {
+  const std::string head = "CHR\tSNP\t(C)M\tPOS\tCOUNTED\tALT\t0_a\t0_b\t0_c\n";
+  const std::string pheno = "0_a\t1\n0_b\t0\n0_c\t1\n";
+  const std::string geno = "v1\t0\t1\t0\nv2\t1\t0\tNA\n";
+  const std::string id255(255, 'v'), id256(256, 'v');
+  return {
+      {"Match", head, pheno, geno, 0, ""},
+      {"IdentifierOf255Bytes", head, pheno, id255 + "\t0\t1\t0\n", 0, ""},
+      // cmp's own messages (their wording depends on its version).
+      {"SubjectsInAnotherOrder", head, "0_b\t0\n0_a\t1\n0_c\t1\n", geno, 1, " differ: "},
+      {"SubjectMissingFromPhenotype", head, "0_a\t1\n0_b\t0\n", geno, 1, "EOF on "},
+      {"IdentifierNotUnique", head, pheno, geno + "v1\t0\t0\t1\n", 1,
+       "Identifier not unique: v1\n"},
+      {"IdentifierOf256Bytes", head, pheno, geno + id256 + "\t0\t1\t0\n", 1,
+       "Identifier over 255 bytes: " + id256 + "\n"},
+  };
+}
+
+class RecipeChecks : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(RecipeChecks, RefuseWhatTheProgramWouldMisread) {
+  const CheckCase &c = GetParam();
+  const std::string dir = scratch_dir();
+  put_file(dir, "study.traw", c.traw);
+  put_file(dir, "pheno.txt", c.pheno);
+  put_file(dir, "geno.txt", c.geno);
+  EXPECT_EQ(run_blocks(dir, {readme_block("### Checks")}), c.status);
+  const std::string out = get_file(dir + "/script.out");
+  if (c.status == 0 || c.output.back() == '\n')
+    EXPECT_EQ(out, c.output);
+  else
+    EXPECT_NE(out.find(c.output), std::string::npos) << out;
+  remove_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RecipeChecks, ::testing::ValuesIn(check_cases()),
+                         [](const ::testing::TestParamInfo<CheckCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- A variant-to-gene table ----
+
+TEST(RecipeGeneTable, BecomesTheMappingAndCountsUnknownVariants) {
+  const std::string dir = scratch_dir();
+  put_file(dir, "geno.txt", "v1\t0\t1\nv2\t1\t0\nv3\t0\t0\n");
+  put_file(dir, "genes.txt", "G1 v1\nG1\tv2\nG2 v9\nG2 v3\nG3 v8\n");
+  ASSERT_EQ(shell(dir, readme_block("### The gene list", 1)), 0) << get_file(dir + "/script.out");
+  EXPECT_EQ(get_file(dir + "/mapping.txt"), "G1\tv1\nG1\tv2\nG2\tv9\nG2\tv3\nG3\tv8\n");
+  EXPECT_EQ(get_file(dir + "/script.out"), "2 mapping rows name no variant of geno.txt\n");
+  remove_dir(dir);
+}
+
 }  // namespace
