@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Set-up, build and test driver for a fresh Debian 12 machine.
 #   bash build.sh example   install what is missing, build, run the example job
-#   bash build.sh test      install what is missing, build, run every test
-#                           (a Release build and an ASan/UBSan build)
+#   bash build.sh test      install what is missing (with bcftools and plink),
+#                           build, run every test (a Release build and an
+#                           ASan/UBSan build)
 set -euo pipefail
 cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-install_missing() {
+install_missing() {  # $1 "test": also the tools the tests run
   local need=()
   command -v cmake >/dev/null 2>&1 || need+=(cmake)
   command -v g++ >/dev/null 2>&1 || need+=(g++)
   command -v make >/dev/null 2>&1 || need+=(make)
+  if [ "${1:-}" = test ]; then  # the README's VCF and PLINK recipe
+    for tool in bcftools plink1.9 plink2; do
+      command -v "$tool" >/dev/null 2>&1 || need+=("$tool")
+    done
+  fi
   for pkg in libgsl-dev libgtest-dev; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
@@ -47,6 +53,6 @@ run_tests() {
 
 case "${1:-}" in
   example) install_missing; run_example ;;
-  test) install_missing; run_tests ;;
+  test) install_missing test; run_tests ;;
   *) echo "usage: bash build.sh example|test" >&2; exit 2 ;;
 esac

@@ -52,6 +52,15 @@ inline int run_quorvex(const std::string &dir, const std::string &args) {
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
+// Runs a bash script in dir, its standard output and error going to
+// dir/script.out; returns its exit status.
+inline int shell(const std::string &dir, const std::string &script) {
+  const std::string path = put_file(dir, "script.sh", script);
+  const std::string cmd = "cd '" + dir + "' && bash '" + path + "' > script.out 2>&1";
+  const int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
 inline std::vector<std::string> split(const std::string &s, char sep) {
   std::vector<std::string> out;
   std::string cur;

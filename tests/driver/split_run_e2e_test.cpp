@@ -20,14 +20,6 @@ void generate(const std::string &dir, const std::string &args) {
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 }
 
-// Runs a bash script in dir; returns its exit status.
-int shell(const std::string &dir, const std::string &script) {
-  const std::string path = put_file(dir, "script.sh", script);
-  const std::string cmd = "cd '" + dir + "' && bash '" + path + "' > script.out 2>&1";
-  const int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
 // The README's split: the distinct genes in the program's order (byte
 // order), cut into three contiguous ranges, and one mapping file per range
 // holding every row of its genes in file order.
