@@ -135,7 +135,7 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   const std::string text =
       "v1\t0\tNA\t2\t1\n"        // missing rate 0.25, frequency 3/6
       "v2\t1\tNA\t1\t1\n"        // monomorphic
-      "v3\tNAN\tx/\t0.7\t2\n"    // NAN missing, x/ reads 0
+      "v3\tNAN\t0e0\t0.7\t2\n"   // NAN missing, 0e0 reads 0
       "v4\tNA\tNA\tNA\tNA\n"     // nothing observed
       "rs5\t1e-1\t2.\t+1\t0x1\n"  // slow path: as atof reads them
       "v6\t0\t0\t0\t2";          // no final newline
@@ -171,42 +171,50 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   free_genotype(&gs);
 }
 
-TEST(GenotypeLoader, FastPathGivesWhatAtofGives) {
-  // Every single-character token and a few longer ones that are genotypes
-  // (atof in [0, 2]; the others are refused), against atof itself.
+// Every one-character token and a set of longer ones, each alone in a row
+// beside a 2: kept exactly when the whole token is a number from 0 to 2 (its
+// value that of strtod) or begins with NA (missing); every other token is
+// refused naming its line and column, a call ('/' or '|') as a call.
+TEST(GenotypeLoader, KeepsWholeNumbersFromZeroToTwoAndMissingValuesOnly) {
   std::vector<std::string> tokens;
   for (int c = 33; c < 127; c++) tokens.push_back(std::string(1, static_cast<char>(c)));
-  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "nA", "na", ".5", "1.99999"})
+  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", ".5", "1.99999", "+1", "0x1", "2e-0", "NA", "NAN",
+                        "NA/NA", "0/1", "1/1", "1|1", "0|0", "./.", ".|.", "1/", "|1", "0.5x", "1x", "x1", "nA", "na",
+                        "Na", "N/", "1A", "nan", "inf", "-1", "2.0000001", "1e308", "1,5", "0..1", "1e", "--1"})
     tokens.push_back(t);
-  // Refused: values outside [0, 2] and the tokens that the gene pass reads
-  // as missing (first character N or second A) but atof as a number.
-  tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
-                              [](const std::string &t) {
-                                double x = std::atof(t.c_str());
-                                return !(x >= 0 && x <= 2) || t[0] == 'N' || (t.size() > 1 && t[1] == 'A');
-                              }),
-               tokens.end());
-  std::string pheno, geno;
-  const int n = 2;
-  for (std::size_t k = 0; k < tokens.size(); k++) geno += "v" + std::to_string(k) + "\t" + tokens[k] + "\t2\n";
   std::string dir = test_support::temp_dir();
-  std::string g = write_file(dir, "geno.txt", geno);
-  GenotypeSummary gs;
-  capture([&] { load_genotype(g.c_str(), n, &gs); });
-  ASSERT_EQ(gs.geno_NROW, static_cast<long>(tokens.size()));
-  for (std::size_t k = 0; k < tokens.size(); k++) {
-    SCOPED_TRACE("token '" + tokens[k] + "'");
-    bool missing = tokens[k].size() >= 2 && tokens[k][0] == 'N' && tokens[k][1] == 'A';
-    ASSERT_FALSE(missing);
-    double x = std::atof(tokens[k].c_str());
-    double maf = (x + 2.0) / 4.0;
-    if (std::isnan(maf)) {
-      EXPECT_TRUE(std::isnan(gs.geno_maf[k]));
+  set_stop_by_exception(true);
+  for (const std::string &t : tokens) {
+    SCOPED_TRACE("token '" + t + "'");
+    const bool missing = t.size() >= 2 && t[0] == 'N' && t[1] == 'A';
+    char *stop = nullptr;
+    const double x = std::strtod(t.c_str(), &stop);
+    const bool number = stop == t.c_str() + t.size() && x >= 0.0 && x <= 2.0;
+    const std::string g = write_file(dir, "geno.txt", "v1\t2\t" + t + "\n");
+    GenotypeSummary gs;
+    std::string what;
+    capture([&] {
+      try {
+        load_genotype(g.c_str(), 2, &gs);
+      } catch (const InputError &e) {
+        what = e.what();
+      }
+    });
+    if (missing || number) {
+      EXPECT_EQ(what, "");
+      ASSERT_EQ(gs.geno_NROW, 1);
+      EXPECT_EQ(gs.geno_naRate[0], missing ? 0.5 : 0.0);
+      EXPECT_EQ(gs.geno_maf[0], missing ? 1.0 : (2.0 + x) / 4.0);
+      EXPECT_EQ(gs.geno_singular[0], missing || x == 2.0 ? 1 : 0);
     } else {
-      EXPECT_EQ(gs.geno_maf[k], maf);
+      const bool call = t.find_first_of("/|") != std::string::npos;
+      EXPECT_EQ(what, "fail\nError: Line 1 of genotype file '" + g + "': value '" + t + "' in column 3 is not a genotype" +
+                          (call ? ": genotypes are allele counts (0, 1, 2 or NA), not calls.\n"
+                                : " (a number from 0 to 2; missing values are written NA).\n"));
     }
+    free_genotype(&gs);
   }
-  free_genotype(&gs);
+  set_stop_by_exception(false);
 }
 
 TEST(MappingLoader, SortsStablyAndCountsGenes) {
