@@ -421,7 +421,8 @@ void load_range(const char *genotype, long N, long begin, long end, RangeResult 
     return;
   }
   FileCloser closer{f};
-  LineReader reader(f, std::size_t(1) << 22, begin, end);
+  thread_local std::vector<char> buffer;
+  LineReader reader(f, &buffer, std::size_t(1) << 22, begin, end);
   const char *b = nullptr, *e = nullptr;
   long offset = 0;
   while (reader.next(&b, &e, &offset)) {

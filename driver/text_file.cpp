@@ -54,7 +54,12 @@ CountResult count_rows_and_tabs(std::FILE *f) {
 }
 
 LineReader::LineReader(std::FILE *f, std::size_t block_size, long begin, long end)
-    : file_(f), buffer_(block_for(f, block_size)) {
+    : LineReader(f, nullptr, block_size, begin, end) {}
+
+LineReader::LineReader(std::FILE *f, std::vector<char> *buffer, std::size_t block_size, long begin, long end)
+    : file_(f), buffer_(buffer ? *buffer : own_buffer_) {
+  const std::size_t block = block_for(f, block_size);
+  if (buffer_.size() < block) buffer_.resize(block);
   if (begin > 0) {
     if (fseeko(f, static_cast<off_t>(begin), SEEK_SET) != 0) at_end_ = true;
     base_ = begin;

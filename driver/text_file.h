@@ -32,6 +32,12 @@ class LineReader {
  public:
   explicit LineReader(std::FILE *f, std::size_t block_size = std::size_t(1) << 22, long begin = 0,
                       long end = -1);
+  // The same, reading through the caller's buffer (grown when smaller than
+  // the block), so that a thread that reads range after range allocates and
+  // touches its buffer once.
+  LineReader(std::FILE *f, std::vector<char> *buffer, std::size_t block_size, long begin, long end);
+  LineReader(const LineReader &) = delete;
+  LineReader &operator=(const LineReader &) = delete;
 
   // The next line as [*begin, *end) and the byte offset of its first
   // character in the file; false at the end of the file. The text stays
@@ -47,7 +53,8 @@ class LineReader {
 
  private:
   std::FILE *file_;
-  std::vector<char> buffer_;
+  std::vector<char> own_buffer_;
+  std::vector<char> &buffer_;
   std::size_t start_ = 0;    // first byte of the next line
   std::size_t scanned_ = 0;  // bytes from start_ known to hold no newline
   std::size_t filled_ = 0;   // bytes of the buffer that hold file data
