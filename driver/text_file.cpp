@@ -60,7 +60,8 @@ LineReader::LineReader(std::FILE *f, std::vector<char> *buffer, std::size_t bloc
     : file_(f), buffer_(buffer ? *buffer : own_buffer_) {
   const std::size_t block = block_for(f, block_size);
   if (buffer_.size() < block) buffer_.resize(block);
-  if (begin > 0) {
+  // A range is read from its start; a whole file from where f stands.
+  if (begin > 0 || end >= 0) {
     if (fseeko(f, static_cast<off_t>(begin), SEEK_SET) != 0) at_end_ = true;
     base_ = begin;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,64 @@ TEST(LineReader, HandsOutLinesAndOffsetsAcrossSmallBlocks) {
   for (std::size_t i = 0; i < want.size(); i++)
     EXPECT_EQ(text.compare(static_cast<std::size_t>(offsets[i]), want[i].size(), want[i]), 0);
   EXPECT_EQ(reader.line_number(), 5);
+}
+
+// Split at every line start into two ranges, a file's lines come out once
+// each, with the offsets and newline ends of the whole reading; a
+// byte-order mark is skipped by the range that starts the file only.
+TEST(LineReader, RangesSplitAtLineStartsHandOutTheWholeFilesLines) {
+  struct Line {
+    std::string text;
+    long offset;
+    bool newline;
+    bool operator==(const Line &o) const { return text == o.text && offset == o.offset && newline == o.newline; }
+  };
+  auto read = [](std::FILE *f, std::size_t block, long begin, long end) {
+    std::vector<Line> lines;
+    std::vector<char> buffer;
+    LineReader reader(f, &buffer, block, begin, end);
+    const char *b, *e;
+    long off;
+    while (reader.next(&b, &e, &off)) lines.push_back({std::string(b, e), off, reader.ended_with_newline()});
+    return lines;
+  };
+  const std::string dir = test_support::temp_dir();
+  for (const std::string &text : {std::string("first line\nx\n\na much longer line than the block\nlast"),
+                                 std::string("\xEF\xBB\xBFv1\t0\nv2\t1\n"), std::string("\n\nab\n")}) {
+    SCOPED_TRACE("text '" + text + "'");
+    const std::string path = write_file(dir, "lines.txt", text);
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    const std::vector<Line> whole_file = read(f, 1 << 16, 0, -1);
+    std::vector<long> starts = {0};
+    for (std::size_t i = 0; i < text.size(); i++)
+      if (text[i] == '\n') starts.push_back(static_cast<long>(i) + 1);
+    for (long split : starts)
+      for (std::size_t block : {std::size_t(4), std::size_t(1) << 16}) {
+        SCOPED_TRACE("split at " + std::to_string(split) + ", block " + std::to_string(block));
+        std::vector<Line> lines = read(f, block, 0, split);
+        for (const Line &l : read(f, block, split, static_cast<long>(text.size()))) lines.push_back(l);
+        EXPECT_EQ(lines, whole_file);
+      }
+    std::fclose(f);
+  }
+}
+
+// The tab count eight bytes at a time against a count byte by byte, on
+// every length from 0 to 40 and every alignment, with tabs beside the bytes
+// that a faulty word test could take for them (0x89, 0x08, 0x0A, 0x19).
+TEST(CountTabs, EqualsACountByteByByte) {
+  std::mt19937 rng(3);
+  const char alphabet[] = {'\t', '\t', 'a', '0', '\n', '\x89', '\x08', '\x0A', '\x19', '\0', '\xFF'};
+  for (int trial = 0; trial < 200; trial++) {
+    std::string text(48, ' ');
+    for (char &c : text) c = alphabet[rng() % sizeof alphabet];
+    for (std::size_t from = 0; from < 8; from++)
+      for (std::size_t length = 0; from + length <= 40; length++) {
+        long want = 0;
+        for (std::size_t i = from; i < from + length; i++) want += text[i] == '\t';
+        ASSERT_EQ(count_tabs(text.data() + from, text.data() + from + length), want) << trial << " " << from << " " << length;
+      }
+  }
 }
 
 // -------------------------------------------------------------- loaders
