@@ -267,10 +267,6 @@ long genotype_values(const char *b, const char *e) {
            line, genotype, text, column);
 }
 
-}  // namespace
-
-namespace {
-
 // Summary of one genotype row.
 struct RowSummary {
   double naRate, maf;
@@ -512,8 +508,9 @@ bool load_genotype_in_ranges(const char *genotype, long N, GenotypeSummary *g, i
   const long ncol = tabs / rows;
   if (ncol != N) fail_genotype_shape(genotype, N);
 
-  // Only the first `rows` lines are rows (fewer lines than rows are possible
-  // only when the first byte is a newline, and then line 1 is faulty).
+  // Only the first `rows` lines are rows, as on one thread (a file has more
+  // lines than rows only when its first byte is a newline, and then line 1
+  // is faulty).
   for (const RangeResult &r : results) {
     if (r.fault >= 0 && lines + r.fault < rows) {
       std::FILE *again = open_input_file(genotype, kGenotypeKind);
