@@ -350,14 +350,17 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
   size_t cap = 0;
   std::vector<char *> tokens;
   int K = 0;
-  // A weight as atof reads it; one that is not finite (nan, inf, overflow)
-  // would make every score of the gene meaningless.
-  auto weight = [&](const char *text, const char *snp) {
-    const double w = strtod(text, nullptr);
-    if (!std::isfinite(w))
-      stop_run("fail\nError: Line %ld of weight file '%s': weight '%s' of gene '%s', SNP '%s' is "
+  // A weight is a finite number written as a whole token (scanf "%lg"
+  // syntax): text, or one that is not finite (nan, inf, overflow), would
+  // make every score of the gene meaningless.
+  auto weight = [&](int index, const std::vector<char *> &line_tokens) {
+    const char *text = line_tokens[(size_t)index];
+    char *stop = nullptr;
+    const double w = strtod(text, &stop);
+    if (stop == text || *stop != '\0' || !std::isfinite(w))
+      stop_run("fail\nError: Line %ld of weight file '%s': weight '%s' in column %d (gene '%s', SNP '%s') is "
                "not a finite number.\n",
-               number, settings.wfile, text, gene.geneID, snp);
+               number, settings.wfile, text, index + 1, gene.geneID, line_tokens[1]);
     return w;
   };
   ssize_t got;
@@ -386,7 +389,7 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
         stop_run("fail\nError: Gene '%s', SNP '%s': more than %d weights on one line of the "
                  "weight file.\n",
                  gene.geneID, tokens[1], kMaxWeights);
-      for (int w = 0; w < count; w++) run.buffer_weight[w] = weight(tokens[2 + w], tokens[1]);
+      for (int w = 0; w < count; w++) run.buffer_weight[w] = weight(2 + w, tokens);
       K = count;
       gene.wt = dmatrix(0, K - 1, 0, gene.N_SNP - 1);
       gene.n_weight = K;
@@ -398,7 +401,7 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
       if (count != K)
         stop_run("fail\nError: The number of weights can not be different between SNPs within one "
                  "gene.\n");
-      for (int w = 0; w < K; w++) gene.wt[w][j] = weight(tokens[2 + w], tokens[1]);
+      for (int w = 0; w < K; w++) gene.wt[w][j] = weight(2 + w, tokens);
     }
   }
   gene.n_weight = K;

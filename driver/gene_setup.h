@@ -106,7 +106,9 @@ void read_gene_weights(const Settings &settings, WeightIndex &weights, RunArrays
 void release_gene(const LoadedData &data, RunArrays &run, GeneUnderTest &gene);
 
 // Genotype token rule of the gene pass: missing (-1) when the first character
-// is 'N' or the second is 'A', else the value as atof reads it.
+// is 'N' or the second is 'A', else the value as atof reads it. The loading
+// keeps only files whose every token is NA... or a whole number in [0, 2],
+// on which this rule and the loading's agree.
 double genotype_token_value(const char *token);
 
 template <class Accept>

@@ -12,7 +12,11 @@
 #include "driver/genotype_tokens.h"
 #include "driver/text_file.h"
 #include "numeric/arrays.h"
+#include "numeric/parallel.h"
 #include "stats/sorts.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,6 +83,12 @@ class IdentifierStore {
     starts_.push_back(bytes_.size());
     bytes_.insert(bytes_.end(), b, e);
     bytes_.push_back('\0');
+  }
+  // Appends the texts of other after those held here, in its order.
+  void append(const IdentifierStore &other) {
+    const std::size_t base = bytes_.size();
+    bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
+    for (std::size_t at : other.starts_) starts_.push_back(base + at);
   }
   void finish(long n, char ***ids, char **storage) {
     *storage = static_cast<char *>(std::malloc(bytes_.empty() ? 1 : bytes_.size()));
@@ -244,22 +254,106 @@ long genotype_values(const char *b, const char *e) {
   stop_run("fail\nError: subject number not match in genofile and phenofile.\n");
 }
 
-// A genotype is the count of the coded allele: a finite number in [0, 2].
+// A genotype is the count of the coded allele: a number in [0, 2] written as
+// a whole token, or missing. A token with '/' or '|' is a call of a variant
+// file written where its allele count belongs.
 [[noreturn]] void fail_genotype_value(const char *genotype, long line, long column, const char *text) {
+  if (std::strpbrk(text, "/|") != nullptr)
+    stop_run("fail\nError: Line %ld of genotype file '%s': value '%s' in column %ld is not a genotype:"
+             " genotypes are allele counts (0, 1, 2 or NA), not calls.\n",
+             line, genotype, text, column);
   stop_run("fail\nError: Line %ld of genotype file '%s': value '%s' in column %ld is not a genotype"
            " (a number from 0 to 2; missing values are written NA).\n",
            line, genotype, text, column);
 }
 
-}  // namespace
+// Summary of one genotype row.
+struct RowSummary {
+  double naRate, maf;
+  int singular;
+};
 
-void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
-  std::printf("\nGENOTYPE..........");
-  CountResult c = count_file(genotype, kGenotypeKind);
-  if (c.rows == 0) stop_run("fail\nError: Genotype file '%s' is empty.\n", genotype);
-  const long rows = c.rows, ncol = c.tabs / c.rows;
-  if (ncol != N) fail_genotype_shape(genotype, N);
+// A fault of a row met while checking without reporting (summarize_row with
+// report off): the parallel loading notes the row and reads it again later
+// with report on, in file order, to stop with its message.
+struct RowFault {};
 
+// Reads genotype line [b, e), line number `line` of a file of N subjects per
+// row, into *out and its identifier into ids. The first fault, in the order
+// of the line's tokens, stops the run with its message when report is on,
+// else throws RowFault.
+void summarize_row(const char *genotype, long N, long line, const char *b, const char *e, bool report,
+                   IdentifierStore &ids, RowSummary *out) {
+  const long expected = N + 1;
+  auto fault = [report] {
+    if (!report) throw RowFault{};
+  };
+  const char *q = b, *tb = b, *te = b;
+  if (!next_token(&q, e, &tb, &te)) fault(), fail_fields(line, kGenotypeKind, genotype, 0, expected);
+  if (static_cast<std::size_t>(te - tb) > kMaxIdentifier ||
+      std::memchr(tb, '\0', static_cast<std::size_t>(te - tb)) != nullptr)
+    fault(), check_identifier(tb, te, line, kGenotypeKind, genotype);
+  ids.add(tb, te);
+
+  long missing = 0;
+  double sum = 0.0, lo = 0.0, hi = 0.0;
+  bool observed = false;
+  auto observe = [&](double x) {
+    sum += x;
+    if (!observed) {
+      lo = hi = x;
+      observed = true;
+    } else {
+      if (x < lo) lo = x;
+      if (x > hi) hi = x;
+    }
+  };
+  char text[kMaxToken + 1];
+  long column = 1;  // the file column of the current token (the identifier is column 1)
+  const long values = for_each_row_token(
+      q, e,
+      // One-character token: the usual 0, 1 or 2 is its own value; any
+      // other character is no genotype ("N" alone included: it is no
+      // missing value, which is written NA).
+      [&](char c) {
+        column++;
+        if (c < '0' || c > '2') {
+          fault();
+          const char one[2] = {c, '\0'};
+          fail_genotype_value(genotype, line, column, one);
+        }
+        observe(static_cast<double>(c - '0'));
+      },
+      [&](const char *vb, const char *ve) {
+        column++;
+        if (static_cast<std::size_t>(ve - vb) > kMaxToken) fault(), check_token(vb, ve, line, kGenotypeKind, genotype);
+        if (vb[0] == 'N' && vb[1] == 'A') {
+          missing++;
+          return;
+        }
+        token_text(vb, ve, text);
+        // A number as a whole, in the syntax of scanf "%lg"; not a number,
+        // infinite, negative (a "-1" missing code) or above 2 is refused.
+        // Every token kept reads as the same value and the same missing
+        // state in the passes' reading (genotype_token_value).
+        double x;
+        if (!parse_real(text, static_cast<std::size_t>(ve - vb), &x) || !(x >= 0.0 && x <= 2.0))
+          fault(), fail_genotype_value(genotype, line, column, text);
+        observe(x);
+      });
+  if (values != N) fault(), fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
+  if (observed) {
+    out->singular = lo == hi ? 1 : 0;
+    out->maf = sum / (2.0 * static_cast<double>(N - missing));
+  } else {
+    // No observed value: frequency 0 and monomorphic, so no pass uses it.
+    out->singular = 1;
+    out->maf = 0.0;
+  }
+  out->naRate = static_cast<double>(missing) / static_cast<double>(N);
+}
+
+void allocate_summary(long rows, long ncol, GenotypeSummary *g) {
   g->geno_NROW = rows;
   g->geno_NCOL = ncol;
   g->geno_naRate = dvector(0, rows - 1);
@@ -267,82 +361,214 @@ void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
   g->geno_singular = ivector(0, static_cast<int>(rows - 1));
   g->geno_offset = static_cast<long *>(std::malloc(sizeof(long) * static_cast<std::size_t>(rows)));
   if (!g->geno_offset) nrerror("allocation failure of genotype row offsets");
+}
+
+void keep_row(const RowSummary &row, long offset, long r, GenotypeSummary *g) {
+  g->geno_offset[r] = offset;
+  g->geno_naRate[r] = row.naRate;
+  g->geno_maf[r] = row.maf;
+  g->geno_singular[r] = row.singular;
+}
+
+// The genotype loading after its label, in the straightforward order of
+// work: the counting pass over the whole file, the check of the number of
+// values per row, then the rows one after another.
+void load_genotype_rows(const char *genotype, long N, GenotypeSummary *g) {
+  CountResult c = count_file(genotype, kGenotypeKind);
+  if (c.rows == 0) stop_run("fail\nError: Genotype file '%s' is empty.\n", genotype);
+  const long rows = c.rows, ncol = c.tabs / c.rows;
+  if (ncol != N) fail_genotype_shape(genotype, N);
+  allocate_summary(rows, ncol, g);
 
   std::FILE *f = open_input_file(genotype, kGenotypeKind);
   FileCloser closer{f};
   LineReader reader(f);
   IdentifierStore ids;
-  const long expected = N + 1;
-  char text[kMaxToken + 1];
   for (long r = 0; r < rows; r++) {
     const char *b = nullptr, *e = nullptr;
     long offset = 0;
-    if (!reader.next(&b, &e, &offset)) fail_fields(r + 1, kGenotypeKind, genotype, 0, expected);
-    const long line = reader.line_number();
-    g->geno_offset[r] = offset;
-    const char *q = b, *tb = b, *te = b;
-    if (!next_token(&q, e, &tb, &te)) fail_fields(line, kGenotypeKind, genotype, 0, expected);
-    check_identifier(tb, te, line, kGenotypeKind, genotype);
-    ids.add(tb, te);
-
-    long missing = 0;
-    double sum = 0.0, lo = 0.0, hi = 0.0;
-    bool observed = false;
-    auto observe = [&](double x) {
-      sum += x;
-      if (!observed) {
-        lo = hi = x;
-        observed = true;
-      } else {
-        if (x < lo) lo = x;
-        if (x > hi) hi = x;
-      }
-    };
-    long column = 1;  // the file column of the current token (the identifier is column 1)
-    const long values = for_each_row_token(
-        q, e,
-        // One-character token (the usual 0, 1 or 2): a digit is its own
-        // value, anything else has no numeric prefix, exactly as atof reads
-        // them. A digit above 2 is no genotype; "N" alone would read as 0
-        // here but as missing in the gene pass, so it is refused as well.
-        [&](char c) {
-          column++;
-          if ((c >= '3' && c <= '9') || c == 'N') {
-            const char one[2] = {c, '\0'};
-            fail_genotype_value(genotype, line, column, one);
-          }
-          observe((c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0);
-        },
-        [&](const char *vb, const char *ve) {
-          column++;
-          check_token(vb, ve, line, kGenotypeKind, genotype);
-          if (vb[0] == 'N' && vb[1] == 'A') {
-            missing++;
-            return;
-          }
-          token_text(vb, ve, text);
-          // The gene pass reads a token as missing when its first character
-          // is "N" or its second "A"; the other such tokens ("N/", "1A")
-          // would be observed here and missing there, so they are refused.
-          if (vb[0] == 'N' || vb[1] == 'A') fail_genotype_value(genotype, line, column, text);
-          const double x = std::strtod(text, nullptr);  // what atof gives (0 without a numeric prefix)
-          // Not a number, infinite, negative (a "-1" missing code) or above 2.
-          if (!(x >= 0.0 && x <= 2.0)) fail_genotype_value(genotype, line, column, text);
-          observe(x);
-        });
-    if (values != N) fail_fields(line, kGenotypeKind, genotype, values + 1, expected);
-    if (observed) {
-      g->geno_singular[r] = lo == hi ? 1 : 0;
-      g->geno_maf[r] = sum / (2.0 * static_cast<double>(N - missing));
-    } else {
-      // No observed value: frequency 0 and monomorphic, so no pass uses it.
-      g->geno_singular[r] = 1;
-      g->geno_maf[r] = 0.0;
-    }
-    g->geno_naRate[r] = static_cast<double>(missing) / static_cast<double>(N);
+    if (!reader.next(&b, &e, &offset)) fail_fields(r + 1, kGenotypeKind, genotype, 0, N + 1);
+    RowSummary row;
+    summarize_row(genotype, N, reader.line_number(), b, e, true, ids, &row);
+    keep_row(row, offset, r, g);
   }
   ids.finish(rows, &g->geno_snpID, &g->geno_snpID_storage);
+}
+
+// What one byte range of the genotype file gives: the counts of the
+// counting pass over its bytes, and the summaries of its lines up to the
+// first faulty one.
+struct RangeResult {
+  long lines = 0;     // lines of the range
+  long newlines = 0;  // newline characters
+  long tabs = 0;      // tab characters
+  std::vector<long> offsets;
+  std::vector<RowSummary> rows;  // the lines before the first faulty one
+  IdentifierStore ids;
+  long fault = -1;  // index in the range of the first faulty line (-1: none)
+  long fault_offset = 0;
+  bool unread = false;  // the file could not be opened
+};
+
+void load_range(const char *genotype, long N, long begin, long end, RangeResult *r) {
+  std::FILE *f = std::fopen(genotype, "rb");
+  if (!f) {
+    r->unread = true;
+    return;
+  }
+  FileCloser closer{f};
+  thread_local std::vector<char> buffer;
+  LineReader reader(f, &buffer, std::size_t(1) << 22, begin, end);
+  const char *b = nullptr, *e = nullptr;
+  long offset = 0;
+  while (reader.next(&b, &e, &offset)) {
+    r->tabs += count_tabs(b, e);
+    r->newlines += reader.ended_with_newline() ? 1 : 0;
+    if (r->fault < 0) {
+      try {
+        RowSummary row;
+        summarize_row(genotype, N, 0, b, e, false, r->ids, &row);
+        r->rows.push_back(row);
+        r->offsets.push_back(offset);
+      } catch (const RowFault &) {
+        r->fault = r->lines;
+        r->fault_offset = offset;
+      }
+    }
+    r->lines++;
+  }
+}
+
+// The byte at offset of the open file f (-1 when it cannot be read).
+int byte_at(std::FILE *f, long offset) {
+  unsigned char c;
+  return pread(fileno(f), &c, 1, static_cast<off_t>(offset)) == 1 ? c : -1;
+}
+
+// Starts of ranges of about equal size, each at the start of a line: the
+// first line start at or after each k * size / ranges.
+std::vector<long> range_starts(std::FILE *f, long size, long ranges) {
+  std::vector<long> starts(1, 0);
+  std::vector<char> chunk(std::size_t(1) << 16);
+  for (long k = 1; k < ranges; k++) {
+    long at = static_cast<long>(static_cast<double>(size) * static_cast<double>(k) / static_cast<double>(ranges)) - 1;
+    if (at < starts.back()) at = starts.back();
+    long start = size;
+    while (at < size) {
+      const ssize_t n = pread(fileno(f), chunk.data(), chunk.size(), static_cast<off_t>(at));
+      if (n <= 0) break;
+      const void *nl = std::memchr(chunk.data(), '\n', static_cast<std::size_t>(n));
+      if (nl) {
+        start = at + static_cast<long>(static_cast<const char *>(nl) - chunk.data()) + 1;
+        break;
+      }
+      at += n;
+    }
+    if (start > starts.back() && start < size) starts.push_back(start);
+  }
+  return starts;
+}
+
+// The same loading on `threads` threads over line-aligned byte ranges: each
+// range is counted and summarized in one walk, and the ranges are merged in
+// file order. The counts give the counting pass's rows and tabs (its first
+// byte uncounted), so the shape check comes first as on one thread; then the
+// first faulty line in file order is read again and stops the run with its
+// message. Returns false (nothing done) when a range could not be read; the
+// caller then loads on one thread.
+bool load_genotype_in_ranges(const char *genotype, long N, GenotypeSummary *g, int threads, long range_bytes) {
+  std::FILE *f = open_input_file(genotype, kGenotypeKind);
+  FileCloser closer{f};
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0) return false;
+  const long size = static_cast<long>(st.st_size);
+  if (size == 0) stop_run("fail\nError: Genotype file '%s' is empty.\n", genotype);
+  const int first = byte_at(f, 0), last = byte_at(f, size - 1);
+  if (first < 0 || last < 0) return false;
+  const long wanted = range_bytes > 0 ? (size + range_bytes - 1) / range_bytes : 1;
+  const std::vector<long> starts = range_starts(f, size, wanted);
+  const long n = static_cast<long>(starts.size());
+  std::vector<RangeResult> results(static_cast<std::size_t>(n));
+  run_in_order(n, threads, n, [&](long k, int) {
+    const long end = k + 1 < n ? starts[static_cast<std::size_t>(k + 1)] : size;
+    load_range(genotype, N, starts[static_cast<std::size_t>(k)], end, &results[static_cast<std::size_t>(k)]);
+  });
+  long newlines = 0, tabs = 0, lines = 0;
+  for (const RangeResult &r : results) {
+    if (r.unread) return false;
+    newlines += r.newlines;
+    tabs += r.tabs;
+  }
+  // The counting pass leaves the file's first byte uncounted and adds a row
+  // for a last line without a newline.
+  if (first == '\n') newlines--;
+  if (first == '\t') tabs--;
+  const long rows = newlines + (last != '\n' ? 1 : 0);
+  if (rows == 0) stop_run("fail\nError: Genotype file '%s' is empty.\n", genotype);
+  const long ncol = tabs / rows;
+  if (ncol != N) fail_genotype_shape(genotype, N);
+
+  // Only the first `rows` lines are rows, as on one thread (a file has more
+  // lines than rows only when its first byte is a newline, and then line 1
+  // is faulty).
+  for (const RangeResult &r : results) {
+    if (r.fault >= 0 && lines + r.fault < rows) {
+      std::FILE *again = open_input_file(genotype, kGenotypeKind);
+      FileCloser closer_again{again};
+      LineReader reader(again, std::size_t(1) << 22, r.fault_offset, size);
+      const char *b = nullptr, *e = nullptr;
+      long offset = 0;
+      if (reader.next(&b, &e, &offset)) {
+        IdentifierStore ids;
+        RowSummary row;
+        summarize_row(genotype, N, lines + r.fault + 1, b, e, true, ids, &row);
+      }
+      return false;  // the file changed under the loading: read it again on one thread
+    }
+    lines += r.lines;
+  }
+  if (lines < rows) fail_fields(lines + 1, kGenotypeKind, genotype, 0, N + 1);
+
+  allocate_summary(rows, ncol, g);
+  IdentifierStore ids;
+  long row = 0;
+  for (RangeResult &r : results) {
+    for (std::size_t i = 0; i < r.rows.size() && row < rows; i++, row++) keep_row(r.rows[i], r.offsets[i], row, g);
+    ids.append(r.ids);
+    r = RangeResult();
+  }
+  ids.finish(rows, &g->geno_snpID, &g->geno_snpID_storage);
+  return true;
+}
+
+// Ranges of the parallel loading: at least this many bytes each, and about
+// four per thread so that a thread slowed by the machine's other work holds
+// up little.
+constexpr long kMinRangeBytes = long(1) << 22;
+constexpr long kRangesPerThread = 4;
+
+}  // namespace
+
+void load_genotype_on(const char *genotype, long N, GenotypeSummary *g, int threads, long range_bytes) {
+  std::printf("\nGENOTYPE..........");
+  if (threads <= 1 || !load_genotype_in_ranges(genotype, N, g, threads, range_bytes)) {
+    free_genotype(g);
+    load_genotype_rows(genotype, N, g);
+  }
   std::puts("successful");
+}
+
+void load_genotype(const char *genotype, long N, GenotypeSummary *g) {
+  int threads = thread_count();
+  long range_bytes = 0;
+  if (threads > 1) {
+    struct stat st;
+    const long size = stat(genotype, &st) == 0 ? static_cast<long>(st.st_size) : 0;
+    range_bytes = size / (threads * kRangesPerThread);
+    if (range_bytes < kMinRangeBytes) range_bytes = kMinRangeBytes;
+    if (size <= range_bytes) threads = 1;  // a file of one range is loaded on one thread
+  }
+  load_genotype_on(genotype, N, g, threads, range_bytes);
 }
 
 namespace {

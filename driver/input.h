@@ -55,6 +55,15 @@ struct LoadedData {
 // with a message beginning "fail\nError:" followed by the program stop.
 void load_phenotype(const char *phenotype, PhenotypeData *ph);
 void load_genotype(const char *genotype, long N, GenotypeSummary *g);
+// load_genotype on the run's threads (thread_count()): a file of several
+// ranges of at least 4 MB, about four per thread, is read as below.
+//
+// load_genotype_on reads the genotype file on `threads` threads in
+// line-aligned byte ranges of about range_bytes each, merged in file order:
+// the same summary, the same row offsets and the same message for the first
+// faulty line as the one-thread loading, which threads <= 1 gives (the
+// counting pass, then the rows one after another).
+void load_genotype_on(const char *genotype, long N, GenotypeSummary *g, int threads, long range_bytes);
 void load_mapping(const char *mapfile, long geno_NROW, MappingData *m);
 
 // The "Loading data" step: heading, the three files (the mapping only with

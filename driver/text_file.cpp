@@ -1,5 +1,6 @@
 #include "driver/text_file.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -52,7 +53,38 @@ CountResult count_rows_and_tabs(std::FILE *f) {
   return r;
 }
 
-LineReader::LineReader(std::FILE *f, std::size_t block_size) : file_(f), buffer_(block_for(f, block_size)) {}
+LineReader::LineReader(std::FILE *f, std::size_t block_size, long begin, long end)
+    : LineReader(f, nullptr, block_size, begin, end) {}
+
+LineReader::LineReader(std::FILE *f, std::vector<char> *buffer, std::size_t block_size, long begin, long end)
+    : file_(f), buffer_(buffer ? *buffer : own_buffer_) {
+  const std::size_t block = block_for(f, block_size);
+  if (buffer_.size() < block) buffer_.resize(block);
+  // A range is read from its start; a whole file from where f stands.
+  if (begin > 0 || end >= 0) {
+    if (fseeko(f, static_cast<off_t>(begin), SEEK_SET) != 0) at_end_ = true;
+    base_ = begin;
+  }
+  if (end >= 0) remaining_ = end > begin ? end - begin : 0;
+}
+
+long count_tabs(const char *b, const char *e) {
+  // Eight bytes at a time: a byte of x is zero exactly where the text holds
+  // a tab, and the high bit of each byte of z is set exactly for a zero byte
+  // of x (adding 0x7F to the low seven bits carries into the high bit for
+  // any byte other than zero, and x's own high bit covers the rest).
+  const std::uint64_t kTabs = 0x0909090909090909ull, kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  long n = 0;
+  for (; e - b >= 8; b += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, b, sizeof w);
+    const std::uint64_t x = w ^ kTabs;
+    const std::uint64_t z = ~(((x & kLow7) + kLow7) | x | kLow7);
+    n += static_cast<long>(((z >> 7) * 0x0101010101010101ull) >> 56);
+  }
+  for (; b < e; b++) n += *b == '\t';
+  return n;
+}
 
 bool LineReader::next(const char **begin, const char **end, long *offset) {
   for (;;) {
@@ -67,6 +99,7 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
       scanned_ = 0;
       line_number_++;
       bom_checked_ = true;
+      ended_with_newline_ = true;
       return true;
     }
     scanned_ = filled_ - start_;
@@ -78,6 +111,7 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
       start_ = filled_;
       scanned_ = 0;
       line_number_++;
+      ended_with_newline_ = false;
       return true;
     }
     // Keep the unfinished line at the front of the buffer, grow the buffer
@@ -89,8 +123,11 @@ bool LineReader::next(const char **begin, const char **end, long *offset) {
       start_ = 0;
     }
     if (filled_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    std::size_t n = std::fread(buffer_.data() + filled_, 1, buffer_.size() - filled_, file_);
+    std::size_t want = buffer_.size() - filled_;
+    if (remaining_ >= 0 && static_cast<std::size_t>(remaining_) < want) want = static_cast<std::size_t>(remaining_);
+    std::size_t n = want > 0 ? std::fread(buffer_.data() + filled_, 1, want, file_) : 0;
     if (n == 0) at_end_ = true;
+    if (remaining_ >= 0) remaining_ -= static_cast<long>(n);
     filled_ += n;
     // A UTF-8 byte-order mark at the start of the file is no part of the
     // first line.

@@ -507,6 +507,15 @@ const WeightDeathCase kWeightDeaths[] = {
     {"FirstWeightedLineWithoutWeights", "G1 s1\nG1 s2 1\n",
      "^fail\nError: Gene 'G1', SNP 's1': no weights on line 1 of the weight file '.*/weights.txt'.\n"
      "\nQUORVEX was stopped due to error\\(s\\) listed above.\n\n$"},
+    {"WeightWrittenAsText", "G1 s1 1 abc\n",
+     "^fail\nError: Line 1 of weight file '.*/weights.txt': weight 'abc' in column 4 \\(gene 'G1', SNP 's1'\\) "
+     "is not a finite number.\n\nQUORVEX was stopped"},
+    {"WeightWithTrailingText", "G1 s1 1\nG1 s2 2.5e-1kg\n",
+     "^fail\nError: Line 2 of weight file '.*/weights.txt': weight '2.5e-1kg' in column 3 \\(gene 'G1', SNP 's2'\\) "
+     "is not a finite number.\n\nQUORVEX was stopped"},
+    {"WeightNotANumber", "G1 s2 nan\n",
+     "^fail\nError: Line 1 of weight file '.*/weights.txt': weight 'nan' in column 3 \\(gene 'G1', SNP 's2'\\) "
+     "is not a finite number.\n\nQUORVEX was stopped"},
     {"MoreThan101Weights", many_weights(102),
      "^fail\nError: Gene 'G1', SNP 's1': more than 101 weights on one line of the weight "
      "file.\n"},

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,64 @@ TEST(LineReader, HandsOutLinesAndOffsetsAcrossSmallBlocks) {
   EXPECT_EQ(reader.line_number(), 5);
 }
 
+// Split at every line start into two ranges, a file's lines come out once
+// each, with the offsets and newline ends of the whole reading; a
+// byte-order mark is skipped by the range that starts the file only.
+TEST(LineReader, RangesSplitAtLineStartsHandOutTheWholeFilesLines) {
+  struct Line {
+    std::string text;
+    long offset;
+    bool newline;
+    bool operator==(const Line &o) const { return text == o.text && offset == o.offset && newline == o.newline; }
+  };
+  auto read = [](std::FILE *f, std::size_t block, long begin, long end) {
+    std::vector<Line> lines;
+    std::vector<char> buffer;
+    LineReader reader(f, &buffer, block, begin, end);
+    const char *b, *e;
+    long off;
+    while (reader.next(&b, &e, &off)) lines.push_back({std::string(b, e), off, reader.ended_with_newline()});
+    return lines;
+  };
+  const std::string dir = test_support::temp_dir();
+  for (const std::string &text : {std::string("first line\nx\n\na much longer line than the block\nlast"),
+                                 std::string("\xEF\xBB\xBFv1\t0\nv2\t1\n"), std::string("\n\nab\n")}) {
+    SCOPED_TRACE("text '" + text + "'");
+    const std::string path = write_file(dir, "lines.txt", text);
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    const std::vector<Line> whole_file = read(f, 1 << 16, 0, -1);
+    std::vector<long> starts = {0};
+    for (std::size_t i = 0; i < text.size(); i++)
+      if (text[i] == '\n') starts.push_back(static_cast<long>(i) + 1);
+    for (long split : starts)
+      for (std::size_t block : {std::size_t(4), std::size_t(1) << 16}) {
+        SCOPED_TRACE("split at " + std::to_string(split) + ", block " + std::to_string(block));
+        std::vector<Line> lines = read(f, block, 0, split);
+        for (const Line &l : read(f, block, split, static_cast<long>(text.size()))) lines.push_back(l);
+        EXPECT_EQ(lines, whole_file);
+      }
+    std::fclose(f);
+  }
+}
+
+// The tab count eight bytes at a time against a count byte by byte, on
+// every length from 0 to 40 and every alignment, with tabs beside the bytes
+// that a faulty word test could take for them (0x89, 0x08, 0x0A, 0x19).
+TEST(CountTabs, EqualsACountByteByByte) {
+  std::mt19937 rng(3);
+  const char alphabet[] = {'\t', '\t', 'a', '0', '\n', '\x89', '\x08', '\x0A', '\x19', '\0', '\xFF'};
+  for (int trial = 0; trial < 200; trial++) {
+    std::string text(48, ' ');
+    for (char &c : text) c = alphabet[rng() % sizeof alphabet];
+    for (std::size_t from = 0; from < 8; from++)
+      for (std::size_t length = 0; from + length <= 40; length++) {
+        long want = 0;
+        for (std::size_t i = from; i < from + length; i++) want += text[i] == '\t';
+        ASSERT_EQ(count_tabs(text.data() + from, text.data() + from + length), want) << trial << " " << from << " " << length;
+      }
+  }
+}
+
 // -------------------------------------------------------------- loaders
 
 std::string capture(const std::function<void()> &f) {
@@ -135,7 +194,7 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   const std::string text =
       "v1\t0\tNA\t2\t1\n"        // missing rate 0.25, frequency 3/6
       "v2\t1\tNA\t1\t1\n"        // monomorphic
-      "v3\tNAN\tx/\t0.7\t2\n"    // NAN missing, x/ reads 0
+      "v3\tNAN\t0e0\t0.7\t2\n"   // NAN missing, 0e0 reads 0
       "v4\tNA\tNA\tNA\tNA\n"     // nothing observed
       "rs5\t1e-1\t2.\t+1\t0x1\n"  // slow path: as atof reads them
       "v6\t0\t0\t0\t2";          // no final newline
@@ -171,42 +230,50 @@ TEST(GenotypeLoader, SummariesOffsetsAndMissingTokens) {
   free_genotype(&gs);
 }
 
-TEST(GenotypeLoader, FastPathGivesWhatAtofGives) {
-  // Every single-character token and a few longer ones that are genotypes
-  // (atof in [0, 2]; the others are refused), against atof itself.
+// Every one-character token and a set of longer ones, each alone in a row
+// beside a 2: kept exactly when the whole token is a number from 0 to 2 (its
+// value that of strtod) or begins with NA (missing); every other token is
+// refused naming its line and column, a call ('/' or '|') as a call.
+TEST(GenotypeLoader, KeepsWholeNumbersFromZeroToTwoAndMissingValuesOnly) {
   std::vector<std::string> tokens;
   for (int c = 33; c < 127; c++) tokens.push_back(std::string(1, static_cast<char>(c)));
-  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", "0.5x", "nA", "na", ".5", "1.99999"})
+  for (const char *t : {"00", "01", "1.0", "2.000", "-0", "1e0", ".5", "1.99999", "+1", "0x1", "2e-0", "NA", "NAN",
+                        "NA/NA", "0/1", "1/1", "1|1", "0|0", "./.", ".|.", "1/", "|1", "0.5x", "1x", "x1", "nA", "na",
+                        "Na", "N/", "1A", "nan", "inf", "-1", "2.0000001", "1e308", "1,5", "0..1", "1e", "--1"})
     tokens.push_back(t);
-  // Refused: values outside [0, 2] and the tokens that the gene pass reads
-  // as missing (first character N or second A) but atof as a number.
-  tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
-                              [](const std::string &t) {
-                                double x = std::atof(t.c_str());
-                                return !(x >= 0 && x <= 2) || t[0] == 'N' || (t.size() > 1 && t[1] == 'A');
-                              }),
-               tokens.end());
-  std::string pheno, geno;
-  const int n = 2;
-  for (std::size_t k = 0; k < tokens.size(); k++) geno += "v" + std::to_string(k) + "\t" + tokens[k] + "\t2\n";
   std::string dir = test_support::temp_dir();
-  std::string g = write_file(dir, "geno.txt", geno);
-  GenotypeSummary gs;
-  capture([&] { load_genotype(g.c_str(), n, &gs); });
-  ASSERT_EQ(gs.geno_NROW, static_cast<long>(tokens.size()));
-  for (std::size_t k = 0; k < tokens.size(); k++) {
-    SCOPED_TRACE("token '" + tokens[k] + "'");
-    bool missing = tokens[k].size() >= 2 && tokens[k][0] == 'N' && tokens[k][1] == 'A';
-    ASSERT_FALSE(missing);
-    double x = std::atof(tokens[k].c_str());
-    double maf = (x + 2.0) / 4.0;
-    if (std::isnan(maf)) {
-      EXPECT_TRUE(std::isnan(gs.geno_maf[k]));
+  set_stop_by_exception(true);
+  for (const std::string &t : tokens) {
+    SCOPED_TRACE("token '" + t + "'");
+    const bool missing = t.size() >= 2 && t[0] == 'N' && t[1] == 'A';
+    char *stop = nullptr;
+    const double x = std::strtod(t.c_str(), &stop);
+    const bool number = stop == t.c_str() + t.size() && x >= 0.0 && x <= 2.0;
+    const std::string g = write_file(dir, "geno.txt", "v1\t2\t" + t + "\n");
+    GenotypeSummary gs;
+    std::string what;
+    capture([&] {
+      try {
+        load_genotype(g.c_str(), 2, &gs);
+      } catch (const InputError &e) {
+        what = e.what();
+      }
+    });
+    if (missing || number) {
+      EXPECT_EQ(what, "");
+      ASSERT_EQ(gs.geno_NROW, 1);
+      EXPECT_EQ(gs.geno_naRate[0], missing ? 0.5 : 0.0);
+      EXPECT_EQ(gs.geno_maf[0], missing ? 1.0 : (2.0 + x) / 4.0);
+      EXPECT_EQ(gs.geno_singular[0], missing || x == 2.0 ? 1 : 0);
     } else {
-      EXPECT_EQ(gs.geno_maf[k], maf);
+      const bool call = t.find_first_of("/|") != std::string::npos;
+      EXPECT_EQ(what, "fail\nError: Line 1 of genotype file '" + g + "': value '" + t + "' in column 3 is not a genotype" +
+                          (call ? ": genotypes are allele counts (0, 1, 2 or NA), not calls.\n"
+                                : " (a number from 0 to 2; missing values are written NA).\n"));
     }
+    free_genotype(&gs);
   }
-  free_genotype(&gs);
+  set_stop_by_exception(false);
 }
 
 TEST(MappingLoader, SortsStablyAndCountsGenes) {

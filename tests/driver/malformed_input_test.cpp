@@ -116,7 +116,29 @@ std::vector<MalformedCase> cases() {
       {"GenotypeIsAPipe", {{"gpipe", kFifo}}, "-gfile gpipe",
        "Error: Genotype file 'gpipe' is a pipe, not a regular file (input files are read more than once, so they "
        "must be files on disk)."},
-      {"GenotypeTextWithoutANumberReadsAsZero", {{"geno.txt", edit(kGeno, "rs1\t0", "rs1\tx")}}, "", ""},
+      {"GenotypeTextWithoutANumber", {{"geno.txt", edit(kGeno, "rs1\t0", "rs1\tx")}}, "",
+       "Error: Line 1 of genotype file 'geno.txt': value 'x' in column 2 is not a genotype (a number from 0 to 2; "
+       "missing values are written NA)."},
+      {"GenotypeNumberWithTrailingText", {{"geno.txt", edit(kGeno, "\t0.5\t", "\t0.5x\t")}}, "",
+       "Error: Line 6 of genotype file 'geno.txt': value '0.5x' in column 6 is not a genotype (a number from 0 to 2; "
+       "missing values are written NA)."},
+      {"GenotypeDot", {{"geno.txt", edit(kGeno, "rs8\t0\t0\t0\t1", "rs8\t0\t0\t0\t.")}}, "",
+       "Error: Line 8 of genotype file 'geno.txt': value '.' in column 5 is not a genotype (a number from 0 to 2; "
+       "missing values are written NA)."},
+      {"GenotypeUnphasedCall", {{"geno.txt", edit(kGeno, "rs3\t1", "rs3\t0/1")}}, "",
+       "Error: Line 3 of genotype file 'geno.txt': value '0/1' in column 2 is not a genotype: genotypes are allele "
+       "counts (0, 1, 2 or NA), not calls."},
+      {"GenotypePhasedCall", {{"geno.txt", edit(kGeno, "rs7\t0\t1", "rs7\t0\t1|1")}}, "",
+       "Error: Line 7 of genotype file 'geno.txt': value '1|1' in column 3 is not a genotype: genotypes are allele "
+       "counts (0, 1, 2 or NA), not calls."},
+      {"GenotypeMissingCall", {{"geno.txt", edit(kGeno, "rs2\t0\tNA", "rs2\t0\t./.")}}, "",
+       "Error: Line 2 of genotype file 'geno.txt': value './.' in column 3 is not a genotype: genotypes are allele "
+       "counts (0, 1, 2 or NA), not calls."},
+      {"GenotypeCallAfterTheFastPath", {{"geno.txt", edit(kGeno, "rs4\t0\t0\t0\t0\t0\t0", "rs4\t0\t0\t0\t0\t0\t1/1")}}, "",
+       "Error: Line 4 of genotype file 'geno.txt': value '1/1' in column 7 is not a genotype: genotypes are allele "
+       "counts (0, 1, 2 or NA), not calls."},
+      {"GenotypeWholeNumbersInOtherSpellings", {{"geno.txt", edit(edit(kGeno, "rs6\t2\t1", "rs6\t2.0\t1e0"), "rs3\t1", "rs3\t+1")}},
+       "", ""},
       {"GenotypeWithByteOrderMark", {{"geno.txt", kBom + kGeno}}, "", ""},
       {"GenotypeWithWindowsLineEnds", {{"geno.txt", crlf(kGeno)}}, "", ""},
       {"GenotypeWithByteOrderMarkCommonPass", {{"geno.txt", kBom + kGeno}}, "-com 0.05", ""},
@@ -137,9 +159,19 @@ std::vector<MalformedCase> cases() {
       {"WeightLineWithoutWeights", {{"w.txt", edit(kWeights, "GENE_A rs1 1 2", "GENE_A rs1")}}, weights,
        "Error: Gene 'GENE_A', SNP 'rs1': no weights on line 1 of the weight file 'w.txt'."},
       {"WeightNotFinite", {{"w.txt", edit(kWeights, "0.5 1", "0.5 inf")}}, weights,
-       "Error: Line 2 of weight file 'w.txt': weight 'inf' of gene 'GENE_A', SNP 'rs2' is not a finite number."},
+       "Error: Line 2 of weight file 'w.txt': weight 'inf' in column 4 (gene 'GENE_A', SNP 'rs2') is not a finite "
+       "number."},
       {"WeightOverflows", {{"w.txt", edit(kWeights, "rs3 1 1", "rs3 1e999 1")}}, weights,
-       "Error: Line 3 of weight file 'w.txt': weight '1e999' of gene 'GENE_B', SNP 'rs3' is not a finite number."},
+       "Error: Line 3 of weight file 'w.txt': weight '1e999' in column 3 (gene 'GENE_B', SNP 'rs3') is not a finite "
+       "number."},
+      {"WeightWrittenAsText", {{"w.txt", edit(kWeights, "rs1 1 2", "rs1 one 2")}}, weights,
+       "Error: Line 1 of weight file 'w.txt': weight 'one' in column 3 (gene 'GENE_A', SNP 'rs1') is not a finite "
+       "number."},
+      {"WeightWithTrailingText", {{"w.txt", edit(kWeights, "rs7 2 0.25", "rs7 2 0.25x")}}, weights,
+       "Error: Line 4 of weight file 'w.txt': weight '0.25x' in column 4 (gene 'GENE_B', SNP 'rs7') is not a finite "
+       "number."},
+      {"WeightsInOtherSpellings", {{"w.txt", edit(edit(kWeights, "rs1 1 2", "rs1 1.0 2e0"), "rs7 2 0.25", "rs7 +2 .25")}},
+       weights, ""},
       {"WeightLineWithNulByte", {{"w.txt", edit(kWeights, "rs7 2", std::string("rs7 2\0", 6))}}, weights,
        "Error: Line 4 of weight file 'w.txt' holds a NUL byte."},
       {"WeightFileIsADirectory", {{"wdir", kDir}}, "-wfile wdir", "Error: Weight file 'wdir' is a directory."},
