@@ -47,9 +47,9 @@ inline double one_char_value(char c) {
   return c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
 }
 
-// "\t%.4E" for a p-value of at most 1, else "\tNA".
+// "\t%.4E" for a p-value, else "\tNA" (a marker of a value not computed).
 int print_p(char *out, std::size_t cap, double p) {
-  return p <= 1 ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
+  return printed_p_value(p) ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
 }
 
 }  // namespace
@@ -164,7 +164,7 @@ std::size_t format_common_row(const Settings &settings, const RunArrays &run, lo
                               const char *snpID, double U, double V, char *out, std::size_t cap) {
   const double p = run.pvalue_com[k];
   int n;
-  if (p <= 1) {
+  if (printed_p_value(p)) {
     n = std::snprintf(out, cap, "%s\t%.4E", snpID, p);
     if (settings.PERM_FLAG) n += print_p(out + n, cap - (std::size_t)n, run.pvalue_perm_com[k]);
     n += std::snprintf(out + n, cap - (std::size_t)n, "\t%.9E\t%.9E\t%.4E\n", U, V,

@@ -19,6 +19,17 @@ namespace {
 // family is limited to 19.
 const int kMaxKept = 19;
 
+// A p-value 1 - P of the multivariate normal integration or of Davies'
+// routine falls below 0 when the estimate P exceeds 1 by its error. Such a
+// value is set to 0 (the gene then gets the test's accuracy warning); the
+// marker of a p-value not computed is left as it is. Returns whether the
+// value was below 0.
+bool clamp_below_zero(double *p) {
+  if (!(*p < 0) || *p == kCombinationNotComputed) return false;
+  *p = 0.0;
+  return true;
+}
+
 void zero_dmatrix(double **m, int rows, int cols) {
   for (int r = 0; r < rows; r++) memset(m[r], 0, sizeof(double) * (size_t)cols);
 }
@@ -63,7 +74,7 @@ void skat_test(const Settings &settings, const LoadedData &data, const NullModel
     ZEPH_metaPval_v2(2, M, U_snp, cov_snp, weight_sq, &rows.skat_stat, &run.pvalue_skat[k],
                      &inform);
     run.inform = inform;
-    if (inform > 0)
+    if (clamp_below_zero(&run.pvalue_skat[k]) || inform > 0)
       report_warning(log, "GENE %s Warning: The asymptotic SKAT p-value may not be accurate.\n",
                      gene.geneID);
   } else if (settings.PERM_FLAG) {
@@ -119,7 +130,7 @@ void vt_test(const Settings &settings, const LoadedData &data, const NullModel &
                          &run.pvalue_vt[k], &inform);
         rows.vt_stat_set = true;
         run.inform = inform;
-        if (inform > 0)
+        if (clamp_below_zero(&run.pvalue_vt[k]) || inform > 0)
           report_warning(log, "GENE %s Warning: The asymptotic VT p-value may not be accurate.\n",
                          gene.geneID);
       }
@@ -167,7 +178,7 @@ void customized_test(const Settings &settings, const LoadedData &data,
     ZEPH_metaPval_v2(1, n_weight, U_weight, cov_weight, weight_sq, &T, &run.pvalue_multi[k],
                      &inform);
     run.inform = inform;
-    if (inform > 0)
+    if (clamp_below_zero(&run.pvalue_multi[k]) || inform > 0)
       report_warning(log,
                      "GENE %s Warning: The asymptotic multivariate maximum test p-value may not "
                      "be accurate.\n",

@@ -35,7 +35,9 @@ struct FamilyRows {
 // SKAT, VT and the customized test of the gene that passed its burden step
 // (burden_step and burden_tests done): the counts go to run.N_SKAT, run.N_VT
 // and run.N_MULTI, and, with resampling on, the resampling slot of a test
-// without kept scores to 99. Warnings go through the warning report.
+// without kept scores to 99. A p-value 1 - P that comes out below 0 is set
+// to 0 and the gene gets the test's "may not be accurate" warning, as when
+// an accuracy stage fails. Warnings go through the warning report.
 void family_tests(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                   RunArrays &run, GeneUnderTest &gene, FamilyRows &rows, MessageLog &log);
 

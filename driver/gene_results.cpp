@@ -14,9 +14,9 @@ void append(std::string &out, const char *format, double value) {
   out += buf;
 }
 
-// "\t%.4E" for a value of at most 1, else "\tNA" (99 and NaN included).
+// "\t%.4E" for a p-value, else "\tNA" (a marker of a value not computed).
 void append_p(std::string &out, double value) {
-  if (value <= 1)
+  if (printed_p_value(value))
     append(out, "\t%.4E", value);
   else
     out += "\tNA";
@@ -53,23 +53,23 @@ std::string gene_result_row(const Settings &settings, const RunArrays &run, long
   if (settings.PERM_FLAG) {
     // A resampling column is printed only beside a printed asymptotic one.
     for (int t = 0; t < N_FIX; t++) {
-      if (run.pvalue[t][k] <= 1)
+      if (printed_p_value(run.pvalue[t][k]))
         append_p(r, run.pvalue_perm[t][k]);
       else
         r += "\tNA";
     }
-    if (run.pvalue_vt[k] <= 1)
+    if (printed_p_value(run.pvalue_vt[k]))
       append_p(r, run.pvalue_perm_vt[k]);
     else
       r += "\tNA";
-    if (run.pvalue_skat[k] <= 1)
+    if (printed_p_value(run.pvalue_skat[k]))
       append_p(r, run.pvalue_perm_skat[k]);
     else
       r += "\tNA";
     if (additive(settings)) append_p(r, run.pvalue_opp[k]);
   }
   for (int t = 0; t < N_FIX; t++) {
-    if (run.pvalue[t][k] <= 1) {
+    if (printed_p_value(run.pvalue[t][k])) {
       char buf[128];
       snprintf(buf, sizeof buf, "\t%d\t%.9E\t%.9E\t%.4E", run.mac_fix[t], run.pvalue_U[t],
                run.pvalue_V[t], run.pvalue_stat[t][k]);

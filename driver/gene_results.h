@@ -3,8 +3,8 @@
 
 // The gene-level result file: its header (shaped by the genetic model, the
 // customized test and resampling) and one tab-separated row per tested gene.
-// A p-value is printed "%.4E" when it is at most 1, otherwise (the value 99
-// of a test not computed, or a NaN) "NA".
+// A p-value is printed "%.4E" when it is from 0 to 1, otherwise (a marker of
+// a test not computed: 99, -999, 2 or NaN, see printed_p_value) "NA".
 
 #include <string>
 

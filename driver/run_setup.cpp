@@ -261,6 +261,8 @@ void start_testing(const Settings &settings, MessageLog &log) {
       printf("Error: Cannot create warning message log '%s'.\n", settings.msglog);
       kill_QUORVEX();
     }
+    // Each warning (one line) reaches the file at once, as on standard output.
+    setvbuf(log.file, nullptr, _IOLBF, BUFSIZ);
   }
 }
 

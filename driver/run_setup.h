@@ -69,6 +69,11 @@ struct RunArrays {
   int inform = 0, N_VT = 0, N_SKAT = 0, N_MULTI = 0;
 };
 
+// Whether a p-value slot holds a p-value that the result files print: a value
+// from 0 to 1. The markers of a value not computed (99, the combination
+// routine's -999, a failed SKAT's 2, NaN) print as "NA".
+inline bool printed_p_value(double p) { return p >= 0 && p <= 1; }
+
 // The message log: open from the start of testing to the end of the run when
 // "-msglog" was given, else file is null.
 struct MessageLog {

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr double kNotComputed = -999.0;
+constexpr double kNotComputed = kCombinationNotComputed;
 
 // Two standardized scores whose correlation is within this of +1 are one
 // statistic for the maximum test.

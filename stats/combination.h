@@ -7,6 +7,9 @@
 // distribution of a weighted sum of chi-square variables, and an
 // inverse-variance quadratic form with a chi-square tail.
 
+// The p-value written when no score (or, for SKAT, no eigenvalue) is usable.
+constexpr double kCombinationNotComputed = -999.0;
+
 // Combination p-value of the scores whose variance V[i][i] > 0 (the others
 // are dropped). method 0: T = U' V^-1 U, pvalue = 1 - chi-square(K) cdf;
 // method 1: T = max |U_i| / sqrt(V_ii), pvalue = P(max |Z| >= T) from the

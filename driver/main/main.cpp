@@ -4,7 +4,12 @@
 #include "driver/input.h"
 #include "driver/settings.h"
 
+#include <cstdio>
+
 int main(int argc, char **argv) {
+  // Every completed line reaches standard output at once, also when it is
+  // redirected to a file: a run that is killed keeps what it printed.
+  setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   print_banner();
   Settings settings;
   load_options(argc, argv, &settings);

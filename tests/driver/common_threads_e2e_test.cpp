@@ -78,9 +78,11 @@ TEST_P(CommonPassThreads, WholeOutputsEqualTheOneThreadRun) {
   // The runs cover what the case is for.
   const std::string &out = one.files.at("stdout");
   const size_t rows = count_of(one.files.at("com.out"), "\n");
-  EXPECT_GT(rows, 20u);
+  // A run stopped by its message log's first write has the rows and the
+  // one warning before it.
+  EXPECT_GT(rows, c.status == 0 ? 20u : 0u);
   if (c.warnings) {
-    EXPECT_GT(count_of(out, "Warning: Variance estimate=0"), 1u);
+    EXPECT_GE(count_of(out, "Warning: Variance estimate=0"), c.status == 0 ? 2u : 1u);
   }
   if (c.status != 0) {
     // Stopped part-way: the message of the log's failed write after some
@@ -117,9 +119,9 @@ const ThreadCase kCases[] = {
      "-subjects 200 -variants 1500 -genes 40 -trait quantitative -covariates 1 -common 0.2 "
      "-seed 31",
      "-noRare -com 0.005 -recessive", "", "m.log", 0, true},
-    // The same warnings into a message log on a full device: the write of
-    // the warning that fills the log's buffer fails, and the run stops
-    // there.
+    // The same warnings into a message log on a full device: the log is
+    // written line by line, so the write of the first warning fails, and
+    // the run stops there.
     {"FullLogStopsPartWay",
      "-subjects 200 -variants 1500 -genes 40 -trait quantitative -covariates 1 -common 0.2 "
      "-seed 31",

@@ -55,6 +55,20 @@ inline void stdout_to_stderr() {
   dup2(fileno(stderr), fileno(stdout));
 }
 
+// Replaces the times (after "QUORVEX started: " and under the START and END
+// headings) up to the end of their lines.
+inline std::string mask_times(std::string text) {
+  const std::string marks[] = {"QUORVEX started: ",
+                               "START QUORVEX TEST ----------------*\n              ",
+                               "END QUORVEX TEST -----------------*\n              "};
+  for (const std::string &mark : marks)
+    for (std::size_t pos = text.find(mark); pos != std::string::npos; pos = text.find(mark, pos + 1)) {
+      std::size_t from = pos + mark.size(), to = text.find('\n', from);
+      text.replace(from, to - from, "<time>");
+    }
+  return text;
+}
+
 const char kStop[] = "\nQUORVEX was stopped due to error(s) listed above.\n\n";
 
 }  // namespace test_support

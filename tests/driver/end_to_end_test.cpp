@@ -16,20 +16,6 @@ struct RunCase {
   int status;
 };
 
-// Replaces the times (after "QUORVEX started: " and under the START and END
-// headings) up to the end of their lines.
-std::string mask_times(std::string text) {
-  const std::string marks[] = {"QUORVEX started: ",
-                               "START QUORVEX TEST ----------------*\n              ",
-                               "END QUORVEX TEST -----------------*\n              "};
-  for (const std::string &mark : marks)
-    for (std::size_t pos = text.find(mark); pos != std::string::npos; pos = text.find(mark, pos + 1)) {
-      std::size_t from = pos + mark.size(), to = text.find('\n', from);
-      text.replace(from, to - from, "<time>");
-    }
-  return text;
-}
-
 class EndToEnd : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(EndToEnd, WholeStandardOutputAndStatus) {
@@ -44,7 +30,7 @@ TEST_P(EndToEnd, WholeStandardOutputAndStatus) {
   int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), c.status);
-  EXPECT_EQ(mask_times(test_support::read_file(out)), test_support::read_file(folder + "/" + c.expected));
+  EXPECT_EQ(test_support::mask_times(test_support::read_file(out)), test_support::read_file(folder + "/" + c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,6 @@
 // The gene-level result file: header per model and switches, and the rules
-// of a row ("NA" for values above 1 and NaN, resampling columns only beside
+// of a row ("NA" for every marker of a value not computed, that is any value
+// outside 0..1 and NaN, resampling columns only beside
 // a printed asymptotic column, the MAC/U/V/Z group sharing its test's "NA").
 
 #include <gtest/gtest.h>
@@ -117,19 +118,57 @@ TEST(GeneResultRow, AdditiveRowWithNaRules) {
             "\t6\t-2.500000000E-01\t1.000000000E-02\t-2.5000E+00\n");
 }
 
-TEST(GeneResultRow, NegativePValueIsWrittenUnchanged) {
+// Every marker of a value not computed, wherever it stands, prints "NA",
+// and so do the resampling column and the MAC/U/V/Z columns beside it; 0
+// and 1 themselves print.
+struct MarkerCase {
+  const char *name;
+  double value;
+  bool printed;
+};
+
+void PrintTo(const MarkerCase &c, std::ostream *os) { *os << c.name; }
+
+const MarkerCase kMarkers[] = {{"NotComputed99", 99, false},
+                               {"NoUsableScore", -999, false},
+                               {"FailedSkat", 2, false},
+                               {"NaN", NAN, false},
+                               {"JustAboveOne", 1.0000000000000002, false},
+                               {"JustBelowZero", -1e-300, false},
+                               {"Zero", 0.0, true},
+                               {"One", 1.0, true}};
+
+class GeneResultMarker : public ::testing::TestWithParam<MarkerCase> {};
+
+TEST_P(GeneResultMarker, PrintsNaInEveryColumnItReaches) {
+  const MarkerCase c = GetParam();
   Settings s;
   set_defaults(&s);
-  s.DOCMC = 1;
-  s.N_FIX = 2;
-  OneGene g(2);
-  g.p = {-0.5, 99};
-  g.vt = 0.25;
-  g.skat = -999;
+  s.PERM_FLAG = 1;
+  s.mwf = 1;
+  OneGene g(3);
+  g.p = {c.value, 0.5, 0.5};
+  g.perm = {0.25, 0.25, 0.25};
+  g.vt = g.skat = g.multi = c.value;
+  g.perm_vt = g.perm_skat = 0.125;
+  g.opp = c.value;
+  g.mac = {7, 7, 7};
+  char v[32];
+  snprintf(v, sizeof v, "\t%.4E", c.value);
+  const std::string p = c.printed ? v : "\tNA";
+  const std::string both = "\t5.0000E-01";
+  const std::string burden = "\t7\t0.000000000E+00\t0.000000000E+00\t0.0000E+00";
   EXPECT_EQ(gene_result_row(s, g.run, 0, "G"),
-            "G\t-5.0000E-01\tNA\t2.5000E-01\t-9.9900E+02"
-            "\t0\t0.000000000E+00\t0.000000000E+00\t0.0000E+00\tNA\tNA\tNA\tNA\n");
+            "G" + p + both + both + p + p + p +                                  // P columns
+                (c.printed ? "\t2.5000E-01" : "\tNA") + "\t2.5000E-01\t2.5000E-01" +  // T1_R..MB_R
+                (c.printed ? "\t1.2500E-01\t1.2500E-01" : "\tNA\tNA") + p +       // VT_R SKAT_R EREC_R
+                (c.printed ? burden : "\tNA\tNA\tNA\tNA") + burden + burden + "\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Values, GeneResultMarker, ::testing::ValuesIn(kMarkers),
+                         [](const ::testing::TestParamInfo<MarkerCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(GeneResultRow, ResamplingColumnsOnlyBesidePrintedAsymptoticOnes) {
   Settings s;
