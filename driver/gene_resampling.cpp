@@ -178,8 +178,27 @@ double row_abs_z(const SparseRows &rows, int q, const ResampleScheme &scheme, co
   return std::fabs(U / std::sqrt(rows.vfix[q] * r.SigmaSQ));
 }
 
+ErecSubjectRows erec_subject_rows(const ErecRows &e, int N) {
+  ErecSubjectRows v;
+  v.N = N;
+  v.A = (int)e.act.size();
+  v.n_subj = (int)e.subj.size();
+  v.subj = e.subj.data();
+  v.sstart = e.sstart.data();
+  v.svar = e.svar.data();
+  v.pos = e.pos.data();
+  v.sx = e.sx.data();
+  v.avg_x = e.avg_x.data();
+  v.nd = e.nd.data();
+  return v;
+}
+
+// EREC maximum of resample r. A quantitative trait's slope numerators come
+// from U_lanes (lane `lane` of the block's side-by-side sums) when given,
+// else they are summed here one resample at a time.
 double erec_statistic(const PooledGene &g, const ResampleScheme &scheme, const Resample &r,
-                      EvalWork &w, double delta) {
+                      EvalWork &w, double delta, const double *U_lanes = nullptr,
+                      int lane = 0) {
   const ErecRows &e = g.erec;
   const int M = e.M;
   double *w0 = w.w0.data(), *w1 = w.w1.data();
@@ -202,29 +221,13 @@ double erec_statistic(const PooledGene &g, const ResampleScheme &scheme, const R
     w.entries += (long)(e.cidx.size() + e.oidx.size());
   } else {
     // Slopes: sum over all subjects in order of (y - mean y)(x - mean x),
-    // the subjects without a non-zero genotype taking x = 0; the variants'
-    // sums side by side, subject after subject.
+    // the subjects without a non-zero genotype taking x = 0.
     const int A = (int)e.act.size();
-    double *U = w.Uacc.data(), *d = w.dtmp.data();
-    for (int a = 0; a < A; a++) U[a] = 0.0;
-    const double *nd = e.nd.data();
-    const int *pos = e.pos.data();
-    size_t u = 0;
-    const size_t n_subj = e.subj.size();
-    for (int i = 0; i < scheme.N; i++) {
-      const double yc = r.ycenter[i];
-      if (u < n_subj && e.subj[u] == i) {
-        for (int a = 0; a < A; a++) d[a] = nd[a];
-        for (int c = e.sstart[u]; c < e.sstart[u + 1]; c++) {
-          const int j = e.svar[c];
-          if (pos[j] >= 0) d[pos[j]] = e.sx[c] - e.avg_x[j];
-        }
-        for (int a = 0; a < A; a++) U[a] += yc * d[a];
-        u++;
-      } else {
-        for (int a = 0; a < A; a++) U[a] += yc * nd[a];
-      }
-    }
+    double *U = w.Uacc.data();
+    if (U_lanes != nullptr)
+      for (int a = 0; a < A; a++) U[a] = U_lanes[(size_t)a * kErecLanes + lane];
+    else
+      erec_quan_numerators(erec_subject_rows(e, scheme.N), r.ycenter, U, w.dtmp.data());
     for (int a = 0; a < A; a++) {
       const int j = e.act[a];
       const double b = erec_clamp(U[a] / e.V[j]);
@@ -281,7 +284,8 @@ size_t ErecRows::bytes() const {
   return vec_bytes(active) + vec_bytes(subj) + vec_bytes(sstart) + vec_bytes(svar) +
          vec_bytes(sx) + vec_bytes(cstart) + vec_bytes(cidx) + vec_bytes(ostart) +
          vec_bytes(oidx) + vec_bytes(n_car) + vec_bytes(n_zero) + vec_bytes(avg_x) +
-         vec_bytes(V) + vec_bytes(neg_avg) + vec_bytes(act) + vec_bytes(pos) + vec_bytes(nd);
+         vec_bytes(V) + vec_bytes(neg_avg) + vec_bytes(act) + vec_bytes(pos) + vec_bytes(nd) +
+         tiles.bytes();
 }
 
 size_t PooledGene::bytes() const {
@@ -399,6 +403,7 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
       e.svar.swap(svar);
       e.sx.swap(sx);
     }
+    if (!binary) erec_slope_tiles(erec_subject_rows(g.erec, N), g.erec.tiles);
   }
   return true;
 }
@@ -427,6 +432,30 @@ double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &
     return Q;
   }
   return erec_statistic(g, scheme, r, w, scheme.DELTA);
+}
+
+static_assert(kResampleBlock <= kErecLanes, "a block of resamples fits the EREC lanes");
+
+void erec_block_statistics(const PooledGene &g, const ResampleScheme &scheme,
+                           Resample *const *block, int nb, EvalWork &w, double *T) {
+  if (scheme.binary) {
+    for (int b = 0; b < nb; b++) T[b] = resampled_statistic(g, kTestEREC, scheme, *block[b], w);
+    return;
+  }
+  erec_quan_numerators_lanes(g.erec.tiles, w.yc_lanes.data(), w.U_lanes.data());
+  for (int b = 0; b < nb; b++)
+    T[b] = block[b]->finite
+               ? erec_statistic(g, scheme, *block[b], w, scheme.DELTA, w.U_lanes.data(), b)
+               : std::nan("");
+}
+
+void erec_block_lanes(const ResampleScheme &scheme, Resample *const *block, int nb,
+                      EvalWork &w) {
+  if (scheme.binary) return;
+  const int N = scheme.N;
+  w.yc_lanes.assign((size_t)N * kErecLanes, 0.0);
+  for (int b = 0; b < nb; b++)
+    for (int i = 0; i < N; i++) w.yc_lanes[(size_t)i * kErecLanes + b] = block[b]->ycenter[i];
 }
 
 namespace {
@@ -585,6 +614,7 @@ void run_range(GenePool &p, const std::vector<PooledGene *> &play,
       make_resample(scheme, s0 + b, *block[b], false);
       if (block[b]->refit_warned) range.refit_warnings++;
     }
+    erec_block_lanes(scheme, block, nb, work);
     auto t1 = std::chrono::steady_clock::now();
     if (!variants.empty())
       variant_block_hits(variants.data(), (int)variants.size(), block, nb, scheme, work,
@@ -596,6 +626,13 @@ void run_range(GenePool &p, const std::vector<PooledGene *> &play,
         const ResampleTest &test = g.test[t];
         if (!test.in_play) continue;
         long &hits = range.hits[i * kTests + t];
+        if (t == kTestEREC) {
+          double T[kResampleBlock];
+          erec_block_statistics(g, scheme, block, nb, work, T);
+          for (int b = 0; b < nb; b++)
+            if (is_hit(T[b], test.obs)) hits++;
+          continue;
+        }
         for (int b = 0; b < nb; b++)
           if (is_hit(resampled_statistic(g, t, scheme, *block[b], work), test.obs)) hits++;
       }
@@ -647,6 +684,7 @@ void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g) {
     EvalWork &w = pool.work;
     const size_t M = (size_t)g->erec.M, n_subj = g->erec.subj.size();
     if (w.w0.size() < M) w.w0.resize(M), w.w1.resize(M), w.Uacc.resize(M), w.dtmp.resize(M);
+    if (w.U_lanes.size() < M * kErecLanes) w.U_lanes.resize(M * kErecLanes);
     if (w.row0.size() < n_subj) w.row0.resize(n_subj), w.row1.resize(n_subj);
     pool.waiting++;
   }

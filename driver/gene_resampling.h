@@ -42,6 +42,7 @@
 #include "driver/run_setup.h"
 #include "driver/settings.h"
 #include "numeric/run_output.h"
+#include "stats/erec.h"
 
 // Score rows stored by their non-zero entries: row q has the entries
 // [start[q], start[q + 1]) of idx (subjects, ascending) and val.
@@ -73,6 +74,7 @@ struct ErecRows {
   std::vector<int> act;  // active variants in order
   std::vector<int> pos;  // [M] position among the active variants, -1 when inactive
   std::vector<double> nd;  // 0 - mean x of the active variants, in their order
+  ErecSlopeTiles tiles;    // quantitative: the slopes' tiles for resamples side by side
   size_t bytes() const;
 };
 
@@ -125,12 +127,23 @@ struct EvalWork {
   // The resamples of a block side by side, subject by subject (variants'
   // dense columns evaluated in vector lanes, one lane per resample).
   std::vector<double> lanes;
+  // Quantitative EREC: the block's centred traits side by side
+  // (yc_lanes[i * kErecLanes + b]) and the slopes' numerators of a gene.
+  std::vector<double> yc_lanes, U_lanes;
 };
 
 // Statistic of test `test` of gene g on resample r (|Z|, VT maximum, SKAT
 // sum or EREC maximum); NaN when the resample's null model is not finite.
 double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
                            const Resample &r, EvalWork &w);
+
+// EREC statistics of gene g on the nb resamples of a block (T[b] as
+// resampled_statistic gives them, bit for bit): a quantitative trait's
+// slopes summed for the block side by side, from yc_lanes as
+// erec_block_lanes fills it for the block.
+void erec_block_statistics(const PooledGene &g, const ResampleScheme &scheme,
+                           Resample *const *block, int nb, EvalWork &w, double *T);
+void erec_block_lanes(const ResampleScheme &scheme, Resample *const *block, int nb, EvalWork &w);
 
 // One thread's share of a stage: a contiguous range of its resamples, made
 // in its own block of Resamples with its own scratch, and the hits it found.

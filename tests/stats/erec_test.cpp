@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -132,6 +133,159 @@ TEST(ErecClamp, BoundsAndNaN) {
   EXPECT_EQ(erec_clamp(INFINITY), 3.0);
   EXPECT_EQ(erec_clamp(-2.5), -2.5);
   EXPECT_TRUE(std::isnan(erec_clamp(NAN)));
+}
+
+// A random gene for the quantitative slopes under resampling: rare 0/1/2
+// genotypes, missing ones imputed with a fraction, some constant columns
+// (all 0 or all 1: 0/0 slopes), some variants above the frequency bound.
+struct SlopeGene {
+  int N, M;
+  std::vector<std::vector<double>> x;  // [N][M]
+  std::vector<double> maf;
+  // The subject rows as the resampling builds them.
+  std::vector<int> subj, sstart{0}, svar, pos, act;
+  std::vector<double> sx, avg_x, V, nd;
+  SlopeGene(int N_, int M_, std::mt19937_64 &rng, bool every_subject)
+      : N(N_), M(M_), x((size_t)N_, std::vector<double>((size_t)M_, 0.0)), maf((size_t)M_, 0.01) {
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int j = 0; j < M; j++) {
+      const int kind = (int)(rng() % 10);
+      const double rate = kind < 3 ? 0.002 : kind < 7 ? 0.02 : 0.2;
+      for (int i = 0; i < N; i++) {
+        if (kind == 9) {
+          x[i][j] = j % 2 ? 1.0 : 0.0;  // constant
+          continue;
+        }
+        const double r = u(rng);
+        if (r < rate) x[i][j] = r < rate / 10 ? 2.0 : 1.0;
+        else if (r > 0.99) x[i][j] = 2 * rate * (0.5 + u(rng));  // imputed missing
+      }
+      if (rng() % 6 == 0) maf[j] = 0.3;  // above the bound: inactive
+    }
+    pos.assign((size_t)M, -1);
+    for (int j = 0; j < M; j++)
+      if (!(maf[j] > 0.05)) pos[j] = (int)act.size(), act.push_back(j);
+    for (int i = 0; i < N; i++) {
+      bool any = false;
+      for (int j = 0; j < M; j++)
+        if (every_subject || x[i][j] != 0) svar.push_back(j), sx.push_back(x[i][j]), any = true;
+      if (any) subj.push_back(i), sstart.push_back((int)svar.size());
+    }
+    avg_x.assign((size_t)M, 0.0);
+    V.assign((size_t)M, 0.0);
+    for (int j : act) {
+      double sum = 0.0;
+      for (int i = 0; i < N; i++) sum += x[i][j];
+      avg_x[j] = sum / N;
+      double v = 0.0;
+      for (int i = 0; i < N; i++) v += (x[i][j] - avg_x[j]) * (x[i][j] - avg_x[j]);
+      V[j] = v;
+      nd.push_back(0.0 - avg_x[j]);
+    }
+  }
+  ErecSubjectRows rows() const {
+    ErecSubjectRows g;
+    g.N = N;
+    g.A = (int)act.size();
+    g.n_subj = (int)subj.size();
+    g.subj = subj.data();
+    g.sstart = sstart.data();
+    g.svar = svar.data();
+    g.pos = pos.data();
+    g.sx = sx.data();
+    g.avg_x = avg_x.data();
+    g.nd = nd.data();
+    return g;
+  }
+};
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The slopes of kErecLanes resamples side by side equal the one-at-a-time
+// sums bit for bit on every machine code this CPU runs, and both equal the
+// dense slope of getS_opp_quan (its rows, NaN ones included): several
+// subject counts, 0 to 30 active variants (tiles of 8 and remainders), a
+// number of resamples that leaves the last block part full, and the
+// every-subject layout of a non-finite design.
+TEST(ErecQuanLanes, SameBitsAsOneAtATimeAndTheDenseSlopes) {
+  std::mt19937_64 rng(19);
+  std::normal_distribution<double> normal(0, 1);
+  const int kSubjects[] = {1, 2, 9, 64, 701, 3001};
+  const int kVariants[] = {1, 3, 8, 9, 17, 30};
+  const ErecLaneCode kCodes[] = {ErecLaneCode::kBaseline, ErecLaneCode::kAvx2,
+                                 ErecLaneCode::kAvx512};
+  const int R = 13;  // one full block of lanes and one of 5
+  int codes_run = 0, nan_slopes = 0, checked = 0;
+  for (int N : kSubjects)
+    for (int M : kVariants)
+      for (int every = 0; every < 2; every++) {
+        if (every && N > 701) continue;
+        SlopeGene gene(N, M, rng, every == 1);
+        const ErecSubjectRows g = gene.rows();
+        const int A = g.A;
+        ErecSlopeTiles tiles;
+        erec_slope_tiles(g, tiles);
+        std::vector<std::vector<double>> y((size_t)R, std::vector<double>((size_t)N));
+        std::vector<std::vector<double>> yc = y;
+        for (int r = 0; r < R; r++) {
+          double sum = 0.0;
+          for (int i = 0; i < N; i++) sum += y[r][i] = normal(rng) * (r + 1);
+          const double avg = sum / N;
+          for (int i = 0; i < N; i++) yc[r][i] = y[r][i] - avg;
+        }
+        std::vector<double> U1((size_t)A + 1), d((size_t)A + 1);
+        std::vector<double> C((size_t)N * kErecLanes), UL((size_t)(A + 1) * kErecLanes);
+        for (ErecLaneCode code : kCodes) {
+          if (!erec_lane_code_available(code)) continue;
+          codes_run++;
+          for (int r0 = 0; r0 < R; r0 += kErecLanes) {
+            const int nb = std::min(kErecLanes, R - r0);
+            for (int i = 0; i < N; i++)
+              for (int l = 0; l < kErecLanes; l++)
+                C[(size_t)i * kErecLanes + l] = l < nb ? yc[r0 + l][i] : 1e300;
+            erec_quan_numerators_lanes(tiles, C.data(), UL.data(), code);
+            for (int l = 0; l < nb; l++) {
+              erec_quan_numerators(g, yc[r0 + l].data(), U1.data(), d.data());
+              for (int a = 0; a < A; a++) {
+                ASSERT_TRUE(same_bits(U1[a], UL[(size_t)a * kErecLanes + l]))
+                    << "N " << N << " M " << M << " every " << every << " code " << (int)code
+                    << " resample " << r0 + l << " variant " << a;
+                checked++;
+              }
+            }
+          }
+        }
+        // The full chain against the dense code: weights clamp(U / V) +- delta
+        // give getS_opp_quan's rows bit for bit.
+        const double delta = 2.0;
+        double **x = dmatrix(0, N - 1, 0, M - 1), **S = dmatrix(0, 1, 0, N - 1);
+        for (int i = 0; i < N; i++)
+          for (int j = 0; j < M; j++) x[i][j] = gene.x[i][j];
+        for (int r = 0; r < R; r++) {
+          getS_opp_quan(N, M, y[r].data(), x, S, gene.maf.data(), 0.05, delta);
+          erec_quan_numerators(g, yc[r].data(), U1.data(), d.data());
+          std::vector<double> w0((size_t)M, 0.0), w1((size_t)M, 0.0);
+          for (int a = 0; a < A; a++) {
+            const int j = gene.act[a];
+            const double b = erec_clamp(U1[a] / gene.V[j]);
+            if (std::isnan(b)) nan_slopes++;
+            w0[j] = b + delta;
+            w1[j] = b - delta;
+          }
+          for (int i = 0; i < N; i++) {
+            double s0 = 0.0, s1 = 0.0;
+            for (int j = 0; j < M; j++) s0 += x[i][j] * w0[j], s1 += x[i][j] * w1[j];
+            ASSERT_TRUE(same_bits(s0, S[0][i]) || (std::isnan(s0) && std::isnan(S[0][i])))
+                << N << " " << M << " " << i;
+            ASSERT_TRUE(same_bits(s1, S[1][i]) || (std::isnan(s1) && std::isnan(S[1][i])));
+          }
+        }
+        free_dmatrix(x, 0, N - 1, 0, M - 1);
+        free_dmatrix(S, 0, 1, 0, N - 1);
+      }
+  EXPECT_GT(codes_run, 0);
+  EXPECT_GT(nan_slopes, 0);  // constant columns and one-subject genes were met
+  EXPECT_GT(checked, 0);
 }
 
 // Sparse score sums equal the dense score statistic bit for bit on rows of
