@@ -189,17 +189,19 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   init_gene_pool(settings, run, log, scheme, resample, pool);
   const int threads = thread_count();
   const std::vector<long> first_rows = gene_first_rows(data.map);
-  if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
-    pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
-                            first_rows, scheme, pool);
-  } else {
-    for (long k = 0; k < data.map.N_GENE; k++) {
-      gene.k = k;
-      pool_begin_gene(pool);
-      pool_end_gene(pool, pool_item_of_gene(settings, data, null_model, index, weights, run,
-                                            map_index, gene, rows, log, scheme));
+  feed_gene_pool(pool, [&] {
+    if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
+      pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
+                              first_rows, scheme, pool);
+    } else {
+      for (long k = 0; k < data.map.N_GENE; k++) {
+        gene.k = k;
+        pool_begin_gene(pool);
+        pool_end_gene(pool, pool_item_of_gene(settings, data, null_model, index, weights, run,
+                                              map_index, gene, rows, log, scheme));
+      }
     }
-  }
+  });
   finish_gene_pool(pool);
   free_resample_scheme(scheme, resample);
 }

@@ -433,12 +433,8 @@ namespace {
 
 const char *const kTestName[kTests] = {"T1", "T5", "MB", "VT", "SKAT", "EREC"};
 
-GenePool *g_exit_pool = nullptr;
-bool g_exit_registered = false;
-
 void begin_capture(GenePool &p) {
   p.capture.clear();
-  p.capture.exits_on_stop = true;
   p.saved_capture = output_capture();
   set_output_capture(&p.capture);
   p.capturing = true;
@@ -453,14 +449,14 @@ void end_capture(GenePool &p, OutputRecord &record) {
   record.text += p.capture.text;
   for (OutputRecord::Action &a : p.capture.actions)
     record.actions.push_back({base + a.at, std::move(a.run)});
-  record.stop_status = p.capture.stop_status;
+  if (p.capture.stop) record.stop = p.capture.stop;
   p.capture.clear();
 }
 
 // Writes what a gene's record holds (its text, message-log lines and other
 // deferred writes, in order) and empties it.
 void write_pending(PooledGene &g) {
-  g.pending.stop_status = -1;
+  g.pending.stop.reset();
   commit_output(g.pending);
   g.pending.clear();
 }
@@ -517,21 +513,6 @@ void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
     report_warning(*p.log, "%s", buf);
   else
     capture_output(g.pending, [&] { report_warning(*p.log, "%s", buf); });
-}
-
-void finish_at_exit() {
-  GenePool *p = g_exit_pool;
-  if (p == nullptr || p->running || !p->capturing) return;
-  g_exit_pool = nullptr;
-  // A fatal stop in a gene while earlier genes wait: they are finished and
-  // written first, as the gene-by-gene order would have done, then the
-  // stopped gene's text (the run exits with its status already).
-  OutputRecord stopped;
-  end_capture(*p, stopped);
-  run_pool(*p);
-  stopped.stop_status = -1;
-  commit_output(stopped);
-  fflush(stdout);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -625,11 +606,6 @@ void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
   for (Resample &x : pool.extra) alloc_resample(scheme, x);
   pool.threads = thread_count();
   pool.ranges.resize(1);
-  g_exit_pool = &pool;
-  if (!g_exit_registered) {
-    g_exit_registered = true;
-    atexit(finish_at_exit);
-  }
 }
 
 void pool_begin_gene(GenePool &pool) {
@@ -758,9 +734,26 @@ void run_pool(GenePool &p) {
   flush_until(p, nullptr);
 }
 
+void feed_gene_pool(GenePool &pool, const std::function<void()> &feed) {
+  try {
+    feed();
+  } catch (const RunStop &) {
+    if (!pool.capturing) throw;
+    // A stop in a gene set up while earlier genes wait: they are resampled
+    // and written first, as the gene-by-gene order has them, then the
+    // stopped gene's text; the stop goes on. A stop while resampling them
+    // replaces it (the stopped gene then never started).
+    OutputRecord stopped;
+    end_capture(pool, stopped);
+    run_pool(pool);
+    stopped.stop.reset();
+    commit_output(stopped);
+    throw;
+  }
+}
+
 void finish_gene_pool(GenePool &pool) {
   run_pool(pool);
-  g_exit_pool = nullptr;
   for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
   pool.extra.clear();
   for (StageRange &range : pool.ranges)

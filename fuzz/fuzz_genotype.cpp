@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   GenotypeSummary g;
   try {
     load_genotype(name, N, &g);
-  } catch (const InputError &) {
+  } catch (const RunStop &) {
   }
   free_genotype(&g);
   return 0;
