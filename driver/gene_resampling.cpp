@@ -403,6 +403,32 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
   return true;
 }
 
+void keep_row_values(const RunArrays &run, PooledGene &g) {
+  for (int t = 0; t < run.N_FIX; t++) {
+    g.mac_fix[t] = run.mac_fix[t];
+    g.U[t] = run.pvalue_U[t];
+    g.V[t] = run.pvalue_V[t];
+  }
+}
+
+void write_result_row(const Settings &settings, RunArrays &run, const PooledGene &g) {
+  if (g.variant) {
+    CommonVariant v;
+    v.k = g.k;
+    v.snpID = g.geneID.c_str();
+    v.U = g.com_U;
+    v.V = g.com_V;
+    append_common_row(settings, run, v);
+    return;
+  }
+  for (int t = 0; t < run.N_FIX; t++) {
+    run.mac_fix[t] = g.mac_fix[t];
+    run.pvalue_U[t] = g.U[t];
+    run.pvalue_V[t] = g.V[t];
+  }
+  write_gene_row(settings, run, g.k, g.geneID.c_str());
+}
+
 double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
                            const Resample &r, EvalWork &w) {
   if (!r.finite) return std::nan("");
@@ -461,24 +487,7 @@ void write_pending(PooledGene &g) {
   g.pending.clear();
 }
 
-void write_row(GenePool &p, PooledGene &g) {
-  RunArrays &run = *p.run;
-  if (g.variant) {
-    CommonVariant v;
-    v.k = g.k;
-    v.snpID = g.geneID.c_str();
-    v.U = g.com_U;
-    v.V = g.com_V;
-    append_common_row(*p.settings, run, v);
-    return;
-  }
-  for (int t = 0; t < run.N_FIX; t++) {
-    run.mac_fix[t] = g.mac_fix[t];
-    run.pvalue_U[t] = g.U[t];
-    run.pvalue_V[t] = g.V[t];
-  }
-  write_gene_row(*p.settings, run, g.k, g.geneID.c_str());
-}
+void write_row(GenePool &p, PooledGene &g) { write_result_row(*p.settings, *p.run, g); }
 
 // Writes and drops the queued genes before stop (all finished), then makes
 // stop live (its pending text written).

@@ -120,6 +120,16 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
                              RunArrays &run, const GeneUnderTest &gene, const FamilyRows &rows,
                              PooledGene &g);
 
+// Keeps the values of the gene's result row that the run arrays hold only
+// until the next gene (mac_fix, pvalue_U, pvalue_V of the fixed-threshold
+// tests).
+void keep_row_values(const RunArrays &run, PooledGene &g);
+
+// Writes the item's result row: a gene's row to the gene-level result file
+// (its kept values put back into the run arrays first), a variant's to the
+// common-variant result file.
+void write_result_row(const Settings &settings, RunArrays &run, const PooledGene &g);
+
 // Scratch of the evaluation, sized once per gene added.
 struct EvalWork {
   std::vector<double> SZ, row0, row1, w0, w1, Uacc, dtmp;
