@@ -22,7 +22,7 @@
 #include "stats/score.h"
 #include "numeric/parallel.h"
 #include "numeric/run_output.h"
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 
 namespace {
 
@@ -421,12 +421,12 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
             scheme, run, variant, ok,
             ok ? common_observed_statistic(data, null_model, variant) : 0, *t.pooled);
       });
-      if (t.record.stop_status >= 0) {
+      if (t.record.stopped()) {
         b.end = j + 1;
         // Side by side, the batch's own record stops too: the ordered pass
         // then starts no further batch and lets the running ones finish
         // before this one is replayed (its replay ends the run).
-        if (side_by_side) end_run(t.record.stop_status);
+        if (side_by_side) raise_stop(*t.record.stop);
         break;
       }
     }
@@ -440,7 +440,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
     for (long j = b.first; j < b.end; j++) {
       const std::size_t v = static_cast<std::size_t>(j - b.first);
       TestedVariant &t = b.variants[v];
-      const bool quiet = t.record.text.empty() && t.record.actions.empty() && t.record.stop_status < 0;
+      const bool quiet = t.record.text.empty() && t.record.actions.empty() && !t.record.stopped();
       if (resampling) {
         pool_begin_gene(pool);
         commit_output(t.record);
@@ -459,10 +459,16 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
 
   // On one thread each batch is replayed right after its test; side by side
   // just before its (empty, or stopped) record is, once it is tested.
-  if (side_by_side)
-    run_in_order(batches, threads, window, test_batch, nullptr, replay_batch);
+  auto feed = [&] {
+    if (side_by_side)
+      run_in_order(batches, threads, window, test_batch, nullptr, replay_batch);
+    else
+      run_in_order(batches, threads, window, test_batch, replay_batch);
+  };
+  if (resampling)
+    feed_gene_pool(pool, feed);
   else
-    run_in_order(batches, threads, window, test_batch, replay_batch);
+    feed();
   pending.flush();
   if (resampling) {
     finish_gene_pool(pool);

@@ -12,12 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 #include "numeric/run_output.h"
 
 namespace {
-
-bool g_stop_by_exception = false;
 
 std::string capitalized(const char *kind) {
   std::string s = kind;
@@ -82,10 +80,6 @@ struct NamedFile {
 
 }  // namespace
 
-void set_stop_by_exception(bool on) { g_stop_by_exception = on; }
-
-bool stop_by_exception() { return g_stop_by_exception; }
-
 void stop_run(const char *format, ...) {
   std::va_list args;
   va_start(args, format);
@@ -96,9 +90,7 @@ void stop_run(const char *format, ...) {
   std::vector<char> text(static_cast<std::size_t>(n > 0 ? n : 0) + 1);
   std::vsnprintf(text.data(), text.size(), format, args);
   va_end(args);
-  if (g_stop_by_exception) throw InputError(text.data());
-  run_write(text.data(), static_cast<std::size_t>(n > 0 ? n : 0));
-  kill_QUORVEX();
+  stop_with_message(std::string(text.data(), static_cast<std::size_t>(n > 0 ? n : 0)));
 }
 
 const char *non_regular_kind(const char *name) {

@@ -2,30 +2,18 @@
 #define QUORVEX_DRIVER_FILE_CHECKS_H
 
 // Checks on the files of a run, in one place for every pass:
-// - the stop on bad input, which the loaders may be asked to report as an
-//   exception instead (the fuzz targets load buffer after buffer);
+// - the stop on bad input, its message carried by the run's stop;
 // - input files must be regular files (they are read more than once);
 // - no output may name an input file or another output;
 // - every write, flush and close of an output file is checked.
 
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 
 #include "driver/settings.h"
 
-// The stop of a loader in the mode where it returns the error: what() is the
-// message the run would have printed before its closing line.
-struct InputError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// Off by default: a stop prints its message and ends the run (kill_QUORVEX).
-// On: stop_run throws InputError with the message and prints nothing.
-void set_stop_by_exception(bool on);
-bool stop_by_exception();
-
-// Formats the message and stops, as set_stop_by_exception chose.
+// Formats the message and raises the run's stop with it (stop_with_message
+// of run_stop.h: the message, then the closing line, on standard output).
 [[noreturn]] void stop_run(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Opens an input file for reading. Stops with the loader's message when it

@@ -10,27 +10,55 @@
 #include "numeric/parallel.h"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
 
-// The asymptotic tests of one gene, from its mapping rows (from map_index,
-// advanced past them) to its result row; a gene without usable variants or
-// that fails its burden step writes nothing.
-void test_gene(const Settings &settings, const LoadedData &data, const NullModel &null_model,
-               const GenotypeIndex &index, WeightIndex &weights, RunArrays &run, long &map_index,
-               GeneUnderTest &gene, FamilyRows &rows, MessageLog &log) {
-  if (select_gene_variants(settings, data, index, run, map_index, gene) == 0) return;
-  read_gene_data(settings, data, weights, run, gene);
-  if (!burden_step(settings, data, run, gene, log)) {
+// The road of one gene, from its mapping rows (from map_index, advanced past
+// them) to its result: the values of its result row (none for a gene
+// without usable variants or that fails its burden step) and, with
+// resampling (scheme given), the observed statistics and kept rows of its
+// pool item. What the gene prints, its warnings (report_warning: standard
+// output and the message log) and its score-log blocks are written as its
+// tests run: straight out on the pass's own thread, or, on a worker of a
+// side-by-side pass, into the item's output record, which the pass replays
+// in gene order (numeric/run_output.h). Its row is written by the pass:
+// the plain passes write it at once, the pooled pass when the gene leaves
+// the pool.
+std::unique_ptr<PooledGene> test_gene(const Settings &settings, const LoadedData &data,
+                                      const NullModel &null_model, const GenotypeIndex &index,
+                                      WeightIndex &weights, RunArrays &run, long &map_index,
+                                      GeneUnderTest &gene, FamilyRows &rows, MessageLog &log,
+                                      const ResampleScheme *scheme) {
+  std::unique_ptr<PooledGene> g(new PooledGene());
+  if (select_gene_variants(settings, data, index, run, map_index, gene) != 0) {
+    read_gene_data(settings, data, weights, run, gene);
+    if (burden_step(settings, data, run, gene, log)) {
+      burden_tests(settings, data, null_model, run, gene, log);
+      family_tests(settings, data, null_model, run, gene, rows, log);
+      g->has_row = true;
+      if (scheme != nullptr)
+        prepare_gene_resampling(settings, data, null_model, *scheme, run, gene, rows, *g);
+      keep_row_values(run, *g);
+      release_family_rows(data, rows);
+    }
     release_gene(data, run, gene);
-    return;
   }
-  burden_tests(settings, data, null_model, run, gene, log);
-  family_tests(settings, data, null_model, run, gene, rows, log);
-  release_gene(data, run, gene);
-  release_family_rows(data, rows);
-  write_gene_row(settings, run, gene.k, gene.geneID);
+  g->k = gene.k;
+  g->geneID = gene.geneID;
+  return g;
+}
+
+// A gene of a pass without resampling: tested, and its row written.
+void test_and_write_gene(const Settings &settings, const LoadedData &data,
+                         const NullModel &null_model, const GenotypeIndex &index,
+                         WeightIndex &weights, RunArrays &run, long &map_index,
+                         GeneUnderTest &gene, FamilyRows &rows, MessageLog &log) {
+  const std::unique_ptr<PooledGene> g =
+      test_gene(settings, data, null_model, index, weights, run, map_index, gene, rows, log,
+                nullptr);
+  if (g->has_row) write_result_row(settings, run, *g);
 }
 
 // The first mapping row of each gene: genes are the runs of equal gene
@@ -79,41 +107,10 @@ void test_genes_side_by_side(const Settings &settings, const LoadedData &data,
         GeneWorker &w = workers[static_cast<size_t>(t)];
         long map_index = first_rows[static_cast<size_t>(k)];
         w.gene.k = k;
-        test_gene(settings, w.data, null_model, index, weights, w.run, map_index, w.gene, w.rows,
-                  log);
+        test_and_write_gene(settings, w.data, null_model, index, weights, w.run, map_index,
+                            w.gene, w.rows, log);
       });
   for (GeneWorker &w : workers) free_gene_scratch(settings, data, w.run);
-}
-
-// The asymptotic tests of one gene with resampling on, and its pool item:
-// the observed statistics and kept rows when it is resampled, its result
-// row's values when it has one.
-std::unique_ptr<PooledGene> pool_item_of_gene(const Settings &settings, const LoadedData &data,
-                                              const NullModel &null_model,
-                                              const GenotypeIndex &index, WeightIndex &weights,
-                                              RunArrays &run, long &map_index,
-                                              GeneUnderTest &gene, FamilyRows &rows,
-                                              MessageLog &log, const ResampleScheme &scheme) {
-  std::unique_ptr<PooledGene> g(new PooledGene());
-  if (select_gene_variants(settings, data, index, run, map_index, gene) != 0) {
-    read_gene_data(settings, data, weights, run, gene);
-    if (burden_step(settings, data, run, gene, log)) {
-      burden_tests(settings, data, null_model, run, gene, log);
-      family_tests(settings, data, null_model, run, gene, rows, log);
-      g->has_row = true;
-      prepare_gene_resampling(settings, data, null_model, scheme, run, gene, rows, *g);
-      for (int t = 0; t < run.N_FIX; t++) {
-        g->mac_fix[t] = run.mac_fix[t];
-        g->U[t] = run.pvalue_U[t];
-        g->V[t] = run.pvalue_V[t];
-      }
-      release_family_rows(data, rows);
-    }
-    release_gene(data, run, gene);
-  }
-  g->k = gene.k;
-  g->geneID = gene.geneID;
-  return g;
 }
 
 // Most genes tested ahead of the pool per thread with resampling on (their
@@ -140,8 +137,8 @@ void pool_genes_side_by_side(const Settings &settings, const LoadedData &data,
         long map_index = first_rows[static_cast<size_t>(k)];
         w.gene.k = k;
         items[static_cast<size_t>(k % window)] =
-            pool_item_of_gene(settings, w.data, null_model, index, weights, w.run, map_index,
-                              w.gene, w.rows, log, scheme);
+            test_gene(settings, w.data, null_model, index, weights, w.run, map_index, w.gene,
+                      w.rows, log, &scheme);
       },
       [&](long k) { pool_end_gene(pool, std::move(items[static_cast<size_t>(k % window)])); },
       [&](long) { pool_begin_gene(pool); });
@@ -175,7 +172,8 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
     }
     for (long k = 0; k < data.map.N_GENE; k++) {
       gene.k = k;
-      test_gene(settings, data, null_model, index, weights, run, map_index, gene, rows, log);
+      test_and_write_gene(settings, data, null_model, index, weights, run, map_index, gene, rows,
+                          log);
     }
     return;
   }
@@ -189,17 +187,19 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   init_gene_pool(settings, run, log, scheme, resample, pool);
   const int threads = thread_count();
   const std::vector<long> first_rows = gene_first_rows(data.map);
-  if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
-    pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
-                            first_rows, scheme, pool);
-  } else {
-    for (long k = 0; k < data.map.N_GENE; k++) {
-      gene.k = k;
-      pool_begin_gene(pool);
-      pool_end_gene(pool, pool_item_of_gene(settings, data, null_model, index, weights, run,
-                                            map_index, gene, rows, log, scheme));
+  feed_gene_pool(pool, [&] {
+    if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
+      pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
+                              first_rows, scheme, pool);
+    } else {
+      for (long k = 0; k < data.map.N_GENE; k++) {
+        gene.k = k;
+        pool_begin_gene(pool);
+        pool_end_gene(pool, test_gene(settings, data, null_model, index, weights, run,
+                                      map_index, gene, rows, log, &scheme));
+      }
     }
-  }
+  });
   finish_gene_pool(pool);
   free_resample_scheme(scheme, resample);
 }

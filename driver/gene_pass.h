@@ -14,8 +14,8 @@
 void gene_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                RunArrays &run, MessageLog &log);
 
-// Everything after the data summary; returns the exit status 0 (fatal
-// conditions stop the run on their own).
+// Everything after the data summary; returns the exit status 0 (a fatal
+// condition raises the run's stop, run_stop.h, which reaches main).
 int run_testing(const Settings &settings, const LoadedData &data);
 
 #endif

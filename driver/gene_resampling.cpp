@@ -408,6 +408,32 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
   return true;
 }
 
+void keep_row_values(const RunArrays &run, PooledGene &g) {
+  for (int t = 0; t < run.N_FIX; t++) {
+    g.mac_fix[t] = run.mac_fix[t];
+    g.U[t] = run.pvalue_U[t];
+    g.V[t] = run.pvalue_V[t];
+  }
+}
+
+void write_result_row(const Settings &settings, RunArrays &run, const PooledGene &g) {
+  if (g.variant) {
+    CommonVariant v;
+    v.k = g.k;
+    v.snpID = g.geneID.c_str();
+    v.U = g.com_U;
+    v.V = g.com_V;
+    append_common_row(settings, run, v);
+    return;
+  }
+  for (int t = 0; t < run.N_FIX; t++) {
+    run.mac_fix[t] = g.mac_fix[t];
+    run.pvalue_U[t] = g.U[t];
+    run.pvalue_V[t] = g.V[t];
+  }
+  write_gene_row(settings, run, g.k, g.geneID.c_str());
+}
+
 double resampled_statistic(const PooledGene &g, int test, const ResampleScheme &scheme,
                            const Resample &r, EvalWork &w) {
   if (!r.finite) return std::nan("");
@@ -462,12 +488,8 @@ namespace {
 
 const char *const kTestName[kTests] = {"T1", "T5", "MB", "VT", "SKAT", "EREC"};
 
-GenePool *g_exit_pool = nullptr;
-bool g_exit_registered = false;
-
 void begin_capture(GenePool &p) {
   p.capture.clear();
-  p.capture.exits_on_stop = true;
   p.saved_capture = output_capture();
   set_output_capture(&p.capture);
   p.capturing = true;
@@ -482,36 +504,19 @@ void end_capture(GenePool &p, OutputRecord &record) {
   record.text += p.capture.text;
   for (OutputRecord::Action &a : p.capture.actions)
     record.actions.push_back({base + a.at, std::move(a.run)});
-  record.stop_status = p.capture.stop_status;
+  if (p.capture.stop) record.stop = p.capture.stop;
   p.capture.clear();
 }
 
 // Writes what a gene's record holds (its text, message-log lines and other
 // deferred writes, in order) and empties it.
 void write_pending(PooledGene &g) {
-  g.pending.stop_status = -1;
+  g.pending.stop.reset();
   commit_output(g.pending);
   g.pending.clear();
 }
 
-void write_row(GenePool &p, PooledGene &g) {
-  RunArrays &run = *p.run;
-  if (g.variant) {
-    CommonVariant v;
-    v.k = g.k;
-    v.snpID = g.geneID.c_str();
-    v.U = g.com_U;
-    v.V = g.com_V;
-    append_common_row(*p.settings, run, v);
-    return;
-  }
-  for (int t = 0; t < run.N_FIX; t++) {
-    run.mac_fix[t] = g.mac_fix[t];
-    run.pvalue_U[t] = g.U[t];
-    run.pvalue_V[t] = g.V[t];
-  }
-  write_gene_row(*p.settings, run, g.k, g.geneID.c_str());
-}
+void write_row(GenePool &p, PooledGene &g) { write_result_row(*p.settings, *p.run, g); }
 
 // Writes and drops the queued genes before stop (all finished), then makes
 // stop live (its pending text written).
@@ -546,21 +551,6 @@ void gene_warning(GenePool &p, PooledGene &g, const char *test_name) {
     report_warning(*p.log, "%s", buf);
   else
     capture_output(g.pending, [&] { report_warning(*p.log, "%s", buf); });
-}
-
-void finish_at_exit() {
-  GenePool *p = g_exit_pool;
-  if (p == nullptr || p->running || !p->capturing) return;
-  g_exit_pool = nullptr;
-  // A fatal stop in a gene while earlier genes wait: they are finished and
-  // written first, as the gene-by-gene order would have done, then the
-  // stopped gene's text (the run exits with its status already).
-  OutputRecord stopped;
-  end_capture(*p, stopped);
-  run_pool(*p);
-  stopped.stop_status = -1;
-  commit_output(stopped);
-  fflush(stdout);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -662,11 +652,6 @@ void init_gene_pool(const Settings &settings, RunArrays &run, MessageLog &log,
   for (Resample &x : pool.extra) alloc_resample(scheme, x);
   pool.threads = thread_count();
   pool.ranges.resize(1);
-  g_exit_pool = &pool;
-  if (!g_exit_registered) {
-    g_exit_registered = true;
-    atexit(finish_at_exit);
-  }
 }
 
 void pool_begin_gene(GenePool &pool) {
@@ -796,9 +781,26 @@ void run_pool(GenePool &p) {
   flush_until(p, nullptr);
 }
 
+void feed_gene_pool(GenePool &pool, const std::function<void()> &feed) {
+  try {
+    feed();
+  } catch (const RunStop &) {
+    if (!pool.capturing) throw;
+    // A stop in a gene set up while earlier genes wait: they are resampled
+    // and written first, as the gene-by-gene order has them, then the
+    // stopped gene's text; the stop goes on. A stop while resampling them
+    // replaces it (the stopped gene then never started).
+    OutputRecord stopped;
+    end_capture(pool, stopped);
+    run_pool(pool);
+    stopped.stop.reset();
+    commit_output(stopped);
+    throw;
+  }
+}
+
 void finish_gene_pool(GenePool &pool) {
   run_pool(pool);
-  g_exit_pool = nullptr;
   for (Resample &x : pool.extra) free_resample(*pool.scheme, x);
   pool.extra.clear();
   for (StageRange &range : pool.ranges)

@@ -22,15 +22,17 @@
 // written first, so the warnings of the refits that the stage computes, and
 // a fatal stop while making a resample, fall where the gene-by-gene order
 // puts them (and the later genes' score logs are not written). A fatal stop
-// in a later gene (captured) exits at once; an exit handler finishes every
-// waiting gene, then writes the stopped gene's output.
+// in a later gene (captured) reaches the pass, which finishes and writes
+// every waiting gene, then the stopped gene's output, and lets the stop go
+// on (feed_gene_pool).
 //
-// The pass feeds the pool on its own thread, in gene order: pool_begin_gene,
-// then the gene's work or the replay of its record (commit_output), then
-// pool_end_gene.
+// The pass feeds the pool on its own thread, in gene order, inside
+// feed_gene_pool: pool_begin_gene, then the gene's work or the replay of its
+// record (commit_output), then pool_end_gene.
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,6 +122,16 @@ bool prepare_gene_resampling(const Settings &settings, const LoadedData &data,
                              RunArrays &run, const GeneUnderTest &gene, const FamilyRows &rows,
                              PooledGene &g);
 
+// Keeps the values of the gene's result row that the run arrays hold only
+// until the next gene (mac_fix, pvalue_U, pvalue_V of the fixed-threshold
+// tests).
+void keep_row_values(const RunArrays &run, PooledGene &g);
+
+// Writes the item's result row: a gene's row to the gene-level result file
+// (its kept values put back into the run arrays first), a variant's to the
+// common-variant result file.
+void write_result_row(const Settings &settings, RunArrays &run, const PooledGene &g);
+
 // Scratch of the evaluation, sized once per gene added.
 struct EvalWork {
   std::vector<double> SZ, row0, row1, w0, w1, Uacc, dtmp;
@@ -181,7 +193,7 @@ struct GenePool {
   int pool_number = 0;
   bool running = false;    // a pool's stages are running
   // Capture of the gene being set up while others wait (a fatal stop in
-  // it exits at once; the exit handler writes the waiting genes first).
+  // it reaches feed_gene_pool, which writes the waiting genes first).
   bool capturing = false;
   OutputRecord capture;
   OutputRecord *saved_capture = nullptr;
@@ -201,6 +213,11 @@ void pool_begin_gene(GenePool &pool);
 // writes it out at once when nothing waits and it is not resampled, else
 // queues it; runs the pool when a limit is reached.
 void pool_end_gene(GenePool &pool, std::unique_ptr<PooledGene> g);
+
+// Runs feed, the pass's feeding of the pool. A stop raised in a gene set up
+// while earlier genes wait finishes and writes those genes, then the
+// stopped gene's text, and goes on; any other stop goes on at once.
+void feed_gene_pool(GenePool &pool, const std::function<void()> &feed);
 
 // Resamples made before the waiting genes are evaluated on them.
 const int kResampleBlock = 8;

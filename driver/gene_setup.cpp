@@ -11,7 +11,7 @@
 
 #include "driver/file_checks.h"
 #include "numeric/arrays.h"
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 #include "numeric/run_output.h"
 
 namespace {

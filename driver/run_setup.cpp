@@ -13,7 +13,7 @@
 #include "numeric/regression.h"
 #include "numeric/run_output.h"
 #include "stats/null_model.h"
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "driver/file_checks.h"
 #include "numeric/run_output.h"
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-#include "stats/sorts.h"
+#include "numeric/run_stop.h"
 
 namespace {
 

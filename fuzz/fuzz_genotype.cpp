@@ -11,6 +11,7 @@
 #include "driver/input.h"
 #include "driver/text_file.h"
 #include "fuzz/fuzz_support.h"
+#include "numeric/run_stop.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ namespace {
 std::string load(const char *name, long N, int threads, long range_bytes, GenotypeSummary *g) {
   try {
     load_genotype_on(name, N, g, threads, range_bytes);
-  } catch (const InputError &e) {
-    return e.what();
+  } catch (const RunStop &stop) {
+    return stop.texts.empty() ? std::string("stop") : stop.texts[0].bytes;
   }
   return "";
 }

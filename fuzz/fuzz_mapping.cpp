@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   MappingData m;
   try {
     load_mapping(name, geno_NROW, &m);
-  } catch (const InputError &) {
+  } catch (const RunStop &) {
   }
   free_mapping(&m, geno_NROW);
   return 0;

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   PhenotypeData ph;
   try {
     load_phenotype(name, &ph);
-  } catch (const InputError &) {
+  } catch (const RunStop &) {
   }
   free_phenotype(&ph);
   return 0;

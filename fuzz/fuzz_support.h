@@ -2,9 +2,8 @@
 #define QUORVEX_FUZZ_SUPPORT_H
 
 // Shared by the fuzz targets: each input buffer becomes the contents of one
-// temporary file that the real loader reads; the loaders run in the mode
-// where a stop is thrown as InputError, and their progress labels go to
-// /dev/null.
+// temporary file that the real loader reads; a loader's stop is caught as
+// the run's stop (RunStop), and the progress labels go to /dev/null.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,14 +14,14 @@
 #include <unistd.h>
 
 #include "driver/file_checks.h"
+#include "numeric/run_stop.h"
 
 namespace fuzz_support {
 
-// Called once per process: stops become exceptions, standard output is
-// discarded, and the temporary file is made.
+// Called once per process: standard output is discarded and the temporary
+// file is made.
 inline const std::string &scratch_file() {
   static const std::string path = [] {
-    set_stop_by_exception(true);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     const char *dir = std::getenv("TMPDIR");
     std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/quorvex_fuzz_XXXXXX";

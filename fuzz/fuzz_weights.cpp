@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     bool stopped = false;
     try {
       read_gene_weights(settings, index, run, gene);
-    } catch (const InputError &) {
+    } catch (const RunStop &) {
       stopped = true;
     }
     for (std::size_t j = 0; j < snps[g].size(); j++) std::free(gene.gene_snpID[j]);

@@ -1,11 +1,11 @@
 #include "numeric/arrays.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
-#include "numeric/run_output.h"
+#include "numeric/run_stop.h"
 
 // The offset pointers below point outside their blocks when the lower bound
 // is not 0; they are formed with integer arithmetic so that no out-of-bounds
@@ -25,16 +25,11 @@ void *allocate(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); 
 }  // namespace
 
 void nrerror(const char *error_text) {
-  // Written in its place among the run's output: a thread working inside a
-  // capture keeps it for the replay, which drops the text of work that a
-  // stop earlier in the order cuts off.
-  const std::string text = error_text;
-  run_defer([text] {
-    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fprintf(stderr, "...now exiting to system...\n");
-  });
-  end_run(1);
+  RunStop stop;
+  stop.texts.push_back({RunStop::kStandardError, "Numerical Recipes run-time error...\n"});
+  stop.texts.push_back({RunStop::kStandardError, std::string(error_text) + "\n"});
+  stop.texts.push_back({RunStop::kStandardError, "...now exiting to system...\n"});
+  raise_stop(std::move(stop));
 }
 
 double *dvector(long nl, long nh) {

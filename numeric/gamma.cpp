@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include "numeric/run_output.h"
+#include <string>
+#include <utility>
+
+#include "numeric/run_stop.h"
 
 namespace {
 
@@ -11,9 +14,12 @@ constexpr int ITMAX = 100;                 // most series terms / fraction itera
 constexpr double EPS = 2.2204460492503e-16;  // relative tolerance (double epsilon)
 constexpr double FPMIN = 1.00208e-292;     // floor for the Lentz quantities c and d
 
+// The stop of a routine given arguments outside its domain: the text as a
+// line on standard output, status 1.
 [[noreturn]] void gamma_error(const char *text) {
-  run_print("%s\n", text);
-  end_run(1);
+  RunStop stop;
+  stop.texts.push_back({RunStop::kStandardOutput, std::string(text) + "\n"});
+  raise_stop(std::move(stop));
 }
 
 }  // namespace

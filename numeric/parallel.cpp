@@ -89,7 +89,7 @@ void run_in_order(long n, int threads, long window,
       if (item < 0) return;
       Slot &slot = slots[static_cast<size_t>(item % window)];
       capture_output(slot.record, [&] { work(item, worker); });
-      const bool stopped = slot.record.stop_status >= 0;
+      const bool stopped = slot.record.stopped();
       bool last;
       {
         std::lock_guard<std::mutex> lock(mu);
@@ -99,44 +99,51 @@ void run_in_order(long n, int threads, long window,
       }
       item_done.notify_all();
       if (last) spare_threads_wake();
-      // An item that stopped the run ends it when replayed; this thread takes
-      // no more items, so that what the stopped item holds stays as it was
-      // left (reachable, not overwritten by a later item) until the exit.
+      // An item that stopped the run ends it when replayed: no item after
+      // it is written, so this thread takes no more.
       if (stopped) return;
     }
   };
 
   std::vector<std::thread> pool;
   pool.reserve(static_cast<size_t>(threads));
-  for (int t = 0; t < threads; t++) pool.emplace_back(worker_loop, t);
-
-  for (long i = 0; i < n; i++) {
-    Slot &slot = slots[static_cast<size_t>(i % window)];
-    {
-      std::unique_lock<std::mutex> lock(mu);
-      item_done.wait(lock, [&] { return slot.done; });
-    }
-    if (slot.record.stop_status >= 0) {
-      // Item i ends the run. No further item is started and the items under
-      // way are finished, so that no thread works while the process exits.
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        next = n;
-      }
-      spare_threads_wake();  // idle workers leave once the items under way end
-      for (std::thread &t : pool) t.join();
-      pool.clear();
-    }
-    if (before) before(i);
-    commit_output(slot.record);  // ends the run here if item i stopped it
-    if (after) after(i);
+  // No further item is started, the items under way are finished and every
+  // worker is joined.
+  auto end_workers = [&] {
     {
       std::lock_guard<std::mutex> lock(mu);
-      slot.record.clear();
-      slot.done = false;
-      committed = i + 1;
+      next = n;
     }
-    spare_threads_wake();  // a worker may wait for this slot
+    spare_threads_wake();  // idle workers leave once the items under way end
+    for (std::thread &t : pool) t.join();
+    pool.clear();
+  };
+  try {
+    for (int t = 0; t < threads; t++) pool.emplace_back(worker_loop, t);
+    for (long i = 0; i < n; i++) {
+      Slot &slot = slots[static_cast<size_t>(i % window)];
+      {
+        std::unique_lock<std::mutex> lock(mu);
+        item_done.wait(lock, [&] { return slot.done; });
+      }
+      // Item i ends the run: the workers are joined before its replay.
+      if (slot.record.stopped()) end_workers();
+      if (before) before(i);
+      commit_output(slot.record);  // raises item i's stop here, if it has one
+      if (after) after(i);
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        slot.record.clear();
+        slot.done = false;
+        committed = i + 1;
+      }
+      spare_threads_wake();  // a worker may wait for this slot
+    }
+  } catch (...) {
+    // A stop raised by an item's replay, or by before or after on this
+    // thread: the pass ends here, its threads joined, and the stop goes on.
+    end_workers();
+    throw;
   }
   for (std::thread &t : pool) t.join();
 }

@@ -18,11 +18,12 @@ int thread_count();
 // complete, calling before(item) and after(item) (when given) just before
 // and just after item's record is replayed.
 // A worker takes item i only when fewer than `window` items (i included)
-// wait to be replayed. An item that stops the run ends it when its record is
-// replayed, after every earlier item's, as on one thread; the worker that ran
-// it takes no further items, and before the replay no new item is started
-// and the items under way are finished (no thread works while the process
-// exits).
+// wait to be replayed. An item that stops the run (run_stop.h) raises its
+// stop when its record is replayed, after every earlier item's, as on one
+// thread; the worker that ran it takes no further items, and before the
+// replay no new item is started, the items under way are finished and every
+// worker is joined. A stop raised by before or after leaves the same way:
+// run_in_order returns only with every one of its threads joined.
 //
 // A worker that may take no item (none left, or the window full behind an
 // unfinished one) serves meanwhile as a spare thread (spare_threads.h) of

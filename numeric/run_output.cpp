@@ -1,7 +1,6 @@
 #include "numeric/run_output.h"
 
 #include <cstdarg>
-#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -46,15 +45,6 @@ void run_defer(std::function<void()> action) {
     action();
 }
 
-void end_run(int status) {
-  if (g_capture != nullptr) {
-    g_capture->stop_status = status;
-    if (!g_capture->exits_on_stop) throw RunStop{status};
-  }
-  std::fflush(stdout);
-  std::exit(status);
-}
-
 void set_output_capture(OutputRecord *record) { g_capture = record; }
 
 OutputRecord *output_capture() { return g_capture; }
@@ -67,7 +57,7 @@ void commit_output(OutputRecord &record) {
     run_defer(std::move(a.run));  // kept in order when this thread captures too
   }
   if (record.text.size() > done) run_write(record.text.data() + done, record.text.size() - done);
-  if (record.stop_status >= 0) end_run(record.stop_status);
+  if (record.stop) raise_stop(*record.stop);
 }
 
 void capture_output(OutputRecord &record, const std::function<void()> &work) {
@@ -75,8 +65,8 @@ void capture_output(OutputRecord &record, const std::function<void()> &work) {
   g_capture = &record;
   try {
     work();
-  } catch (const RunStop &) {
-    // the status is in the record
+  } catch (const RunStop &stop) {
+    record.stop = stop;
   } catch (...) {
     g_capture = saved;
     throw;

@@ -29,11 +29,12 @@ struct Pool {
   std::deque<Job *> open;  // jobs with chunks left to hand out, oldest first
 };
 
-// Never destroyed: a run that stops calls exit() while spare threads sleep
-// on the pool, and destroying a condition variable with sleepers hangs.
+// The process's pool, ended with the process: every thread that serves on
+// it (a worker of run_in_order, a thread of SpareThreads) is joined before
+// its owner returns, a stopped run included, so none sleeps on it then.
 Pool &pool() {
-  static Pool *p = new Pool;
-  return *p;
+  static Pool p;
+  return p;
 }
 
 // Spare threads inside serve_as_spare that are not running a chunk. Raised

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "numeric/arrays.h"
-#include "numeric/run_output.h"
+#include "numeric/run_stop.h"
 
 // Two-lane double and 64-bit integer vectors of GCC and Clang; each lane
 // of a vector operation is the scalar IEEE operation on that lane.
@@ -432,8 +432,9 @@ void getS_REC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_L
 
 double getS_REC_impute(double type, int n_miss, double *q) {
   if (type != 0.0 && type != 1.0) {
-    run_print("Only type=0 or 1 is acceptable\n");
-    end_run(1);
+    RunStop stop;
+    stop.texts.push_back({RunStop::kStandardOutput, "Only type=0 or 1 is acceptable\n"});
+    raise_stop(stop);
   }
   // P0: every missing genotype homozygous for the major allele.
   double P0 = 1.0;

@@ -37,7 +37,7 @@ void getS_REC(int N, int N_SNP, double **x, double **S, double MAF_UB, int MAC_L
 // Hardy-Weinberg probability, for independent variants with major-allele
 // frequencies q[0..n_miss-1], that the missing genotypes bring a subject who
 // already has `type` (0 or 1) observed minor alleles to at least two. Any
-// other type prints "Only type=0 or 1 is acceptable" and exits with status 1.
+// other type stops the run (status 1) with the line "Only type=0 or 1 is acceptable".
 double getS_REC_impute(double type, int n_miss, double *q);
 
 // Minor-allele count of the burden over the variants with maf[j] <= thresh,

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-#include "numeric/run_output.h"
 
 namespace {
 
@@ -112,9 +111,4 @@ void StringSort_map3(int N, char **stringArray1, char **stringArray2, double *nu
   permute(order, stringArray2);
   permute(order, numericArray);
   permute(order, numericArray2);
-}
-
-void kill_QUORVEX() {
-  run_write("\nQUORVEX was stopped due to error(s) listed above.\n\n");
-  end_run(1);
 }

@@ -1,7 +1,7 @@
 #ifndef QUORVEX_STATS_SORTS_H
 #define QUORVEX_STATS_SORTS_H
 
-// Stable string sorts of the gene-to-variant mapping and the program stop.
+// Stable string sorts of the gene-to-variant mapping.
 //
 // The sorts order the N rows ascending by strcmp of stringArray1 (bytes
 // compared as unsigned values, a prefix before any longer string), keep
@@ -16,10 +16,5 @@ void StringSort_map(int N, char **stringArray1, char **stringArray2);
 void StringSort_map2(int N, char **stringArray1, char **stringArray2, double *numericArray);
 void StringSort_map3(int N, char **stringArray1, char **stringArray2, double *numericArray,
                      int *numericArray2);
-
-// The program's one fatal stop, called after the caller has written its own
-// message: writes "\nQUORVEX was stopped due to error(s) listed above.\n" as
-// a line on standard output and exits with status 1 (streams are flushed).
-[[noreturn]] void kill_QUORVEX();
 
 #endif

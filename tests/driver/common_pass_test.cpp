@@ -785,7 +785,7 @@ TEST_P(CommonPassDeathTest, GenotypeFileGoneOrChangedAfterLoading) {
   std::string expected = c.message;
   expected.replace(expected.find("%s"), 2, used);
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         std::fflush(stdout);
         if (std::freopen("/dev/null", "w", stdout) == nullptr) std::exit(2);  // the loading's progress
         ignore_leaks_from_here();
@@ -814,7 +814,7 @@ TEST_P(CommonPassDeathTest, GenotypeFileGoneOrChangedAfterLoading) {
         dup2(fileno(stderr), fileno(stdout));
         common_pass(s, data, nm, run, log);
         std::exit(0);
-      },
+      }),
       ::testing::ExitedWithCode(1),
       "^" + expected + "\n\nQUORVEX was stopped due to error\\(s\\) listed above\\.\n\n$");
   EXPECT_EQ(get_file(result), "SNP_ID\tP-value\tU\tV\tZ\n");
@@ -842,7 +842,7 @@ TEST(CommonPassDeathTest, StopInALaterVariantAfterTheWaitingOnesAreWritten) {
     const std::string pheno = dir + "/pheno.txt", geno = dir + "/geno.txt";
     const std::string result = dir + "/com.out";
     EXPECT_EXIT(
-        {
+        run_to_exit([&] {
           std::fflush(stdout);
           if (std::freopen("/dev/null", "w", stdout) == nullptr) std::exit(2);
           ignore_leaks_from_here();
@@ -873,7 +873,7 @@ TEST(CommonPassDeathTest, StopInALaterVariantAfterTheWaitingOnesAreWritten) {
           dup2(fileno(stderr), fileno(stdout));
           common_pass(s, data, nm, run, log);
           std::exit(0);
-        },
+        }),
         ::testing::ExitedWithCode(1),
         "^SNP dose Error: Genotype file '" + geno +
             "' changed during the run: line 9 no longer holds 100 values\\.\n\nQUORVEX was "

@@ -163,7 +163,7 @@ StoppedPass stopped_pass(const std::string &dir, long row, int threads, bool res
   const std::string stdout_name = dir + "/stdout.txt";
   const std::string original = get_file(geno);
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         std::fflush(stdout);
         if (std::freopen(stdout_name.c_str(), "w", stdout) == nullptr) std::exit(2);
         ignore_leaks_from_here();
@@ -196,7 +196,7 @@ StoppedPass stopped_pass(const std::string &dir, long row, int threads, bool res
         put_file(dir, "geno.txt", shorter);
         common_pass(s, data, nm, run, log);
         std::exit(0);
-      },
+      }),
       ::testing::ExitedWithCode(1), "");
   put_file(dir, "geno.txt", original);
   StoppedPass p;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "driver_test_support.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -80,10 +81,10 @@ TEST_P(OutputNames, RefusedOnlyWhenTheyNameAnInputOrEachOther) {
     return;
   }
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         test_support::stdout_to_stderr();
         check_output_names(s);
-      },
+      }),
       ::testing::ExitedWithCode(1), test_support::whole(error + test_support::kStop));
 }
 

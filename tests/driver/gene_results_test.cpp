@@ -11,6 +11,7 @@
 
 #include "driver/gene_results.h"
 #include "tests/driver/gene_pass_support.h"
+#include "support/death_tests.h"
 
 using namespace gene_pass_test;
 
@@ -213,11 +214,11 @@ TEST(GeneResultFileDeathTest, UncreatableFileStops) {
   set_defaults(&s);
   s.output = "/nonexistent/rare.out";
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         write_gene_header(s);
-      },
+      }),
       ::testing::ExitedWithCode(1),
       "^Error: Cannot create output file '/nonexistent/rare.out'.\n\nQUORVEX was stopped");
 }

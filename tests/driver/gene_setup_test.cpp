@@ -14,6 +14,7 @@
 #include "numeric/arrays.h"
 #include "tests/driver/gene_pass_support.h"
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 using namespace gene_pass_test;
 
@@ -352,11 +353,11 @@ TEST(GeneGenotypesDeathTest, UnreadableGenotypeFileStops) {
   gene.N_SNP = 1;
   WeightIndex weights;
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         read_gene_data(s, hand.data, weights, run, gene);
-      },
+      }),
       ::testing::ExitedWithCode(1),
       "GENE GENE7 Error: Cannot open genotype file '/nonexistent/geno.txt'.\n\n"
       "QUORVEX was stopped due to error\\(s\\) listed above.");
@@ -489,11 +490,11 @@ TEST_P(GeneWeightsDeathTest, Stops) {
   const WeightDeathCase &c = GetParam();
   WeightFixture f(c.text, "G1", {"s1", "s2"});
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         read_gene_weights(f.s, f.index, f.run, f.gene);
-      },
+      }),
       ::testing::ExitedWithCode(1), c.message);
 }
 
@@ -528,7 +529,7 @@ INSTANTIATE_TEST_SUITE_P(Files, GeneWeightsDeathTest, ::testing::ValuesIn(kWeigh
 
 TEST(GeneWeightsDeathTest, UnopenableWeightFileStops) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         Settings s;
@@ -539,7 +540,7 @@ TEST(GeneWeightsDeathTest, UnopenableWeightFileStops) {
         RunArrays run;
         GeneUnderTest gene;
         read_gene_weights(s, index, run, gene);
-      },
+      }),
       ::testing::ExitedWithCode(1),
       "^fail\nError: Cannot open weight file '/nonexistent/w.txt'.\n\nQUORVEX was stopped");
 }

@@ -13,8 +13,10 @@
 
 #include "driver/file_checks.h"
 #include "driver/text_file.h"
+#include "numeric/run_stop.h"
 #include "driver_test_support.h"
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -242,7 +244,6 @@ TEST(GenotypeLoader, KeepsWholeNumbersFromZeroToTwoAndMissingValuesOnly) {
                         "Na", "N/", "1A", "nan", "inf", "-1", "2.0000001", "1e308", "1,5", "0..1", "1e", "--1"})
     tokens.push_back(t);
   std::string dir = test_support::temp_dir();
-  set_stop_by_exception(true);
   for (const std::string &t : tokens) {
     SCOPED_TRACE("token '" + t + "'");
     const bool missing = t.size() >= 2 && t[0] == 'N' && t[1] == 'A';
@@ -255,8 +256,9 @@ TEST(GenotypeLoader, KeepsWholeNumbersFromZeroToTwoAndMissingValuesOnly) {
     capture([&] {
       try {
         load_genotype(g.c_str(), 2, &gs);
-      } catch (const InputError &e) {
-        what = e.what();
+      } catch (const RunStop &stop) {
+        ASSERT_FALSE(stop.texts.empty());
+        what = stop.texts[0].bytes;
       }
     });
     if (missing || number) {
@@ -273,7 +275,6 @@ TEST(GenotypeLoader, KeepsWholeNumbersFromZeroToTwoAndMissingValuesOnly) {
     }
     free_genotype(&gs);
   }
-  set_stop_by_exception(false);
 }
 
 TEST(MappingLoader, SortsStablyAndCountsGenes) {
@@ -489,11 +490,11 @@ TEST_P(InputDeathTest, StopsWithItsMessageAndStatusOne) {
   s.genotype = g.c_str();
   s.mapfile = m.c_str();
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         test_support::stdout_to_stderr();
         LoadedData d;
         load_data(s, &d);
-      },
+      }),
       ::testing::ExitedWithCode(1), whole(expected + kStop));
 }
 
@@ -524,14 +525,14 @@ TEST(GenotypeLoader, CarriageReturnsAndBlanksSeparateTokens) {
 
 namespace {
 
-// The mode of the fuzz targets: a loader's stop is thrown with its message,
-// nothing of the message is printed, and the partly filled data can be freed.
+// A loader's stop carries its message and the closing line: nothing of
+// them is printed when it is raised (the fuzz targets catch it buffer after
+// buffer), and the partly filled data can be freed.
 TEST(LoadersReturningErrors, ThrowTheMessageInsteadOfStopping) {
   std::string dir = test_support::temp_dir();
   std::string p = write_file(dir, "p.txt", "a\t1\t2\nb\t0\nc\t1\t3\n");
   std::string g = write_file(dir, "g.txt", "v1\t0\t1\nv2\t-1\t0\n");
   std::string m = write_file(dir, "m.txt", "G\tv1\t0.5\nG\tv2\tnan\n");
-  set_stop_by_exception(true);
   struct Case {
     std::function<void()> load;
     std::string label, message;
@@ -555,14 +556,18 @@ TEST(LoadersReturningErrors, ThrowTheMessageInsteadOfStopping) {
     std::string out = capture([&] {
       try {
         c.load();
-      } catch (const InputError &e) {
-        what = e.what();
+      } catch (const RunStop &stop) {
+        EXPECT_EQ(stop.status, 1);
+        ASSERT_EQ(stop.texts.size(), 2u);
+        EXPECT_EQ(stop.texts[0].stream, RunStop::kStandardOutput);
+        what = stop.texts[0].bytes;
+        EXPECT_EQ(stop.texts[1].stream, RunStop::kStandardOutput);
+        EXPECT_EQ(stop.texts[1].bytes, test_support::kStop);
       }
     });
     EXPECT_EQ(out, c.label);
     EXPECT_EQ(what, c.message);
   }
-  set_stop_by_exception(false);
   free_phenotype(&ph);
   free_genotype(&gs);
   free_mapping(&md, 2);

@@ -13,6 +13,7 @@
 
 #include "driver/file_checks.h"
 #include "driver/input.h"
+#include "numeric/run_stop.h"
 #include "driver_test_support.h"
 #include "gene_pass_support.h"
 
@@ -29,15 +30,13 @@ struct Loaded {
 
 Loaded load(const std::string &path, long N, int threads, long range_bytes) {
   Loaded l;
-  set_stop_by_exception(true);
   testing::internal::CaptureStdout();
   try {
     load_genotype_on(path.c_str(), N, &l.g, threads, range_bytes);
-  } catch (const InputError &e) {
-    l.error = e.what();
+  } catch (const RunStop &stop) {
+    if (!stop.texts.empty()) l.error = stop.texts[0].bytes;
   }
   l.out = testing::internal::GetCapturedStdout();
-  set_stop_by_exception(false);
   return l;
 }
 

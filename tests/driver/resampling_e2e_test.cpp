@@ -116,7 +116,7 @@ TEST(PoolSizes, FatalStopInALaterGeneAfterTheEarlierGenesAreWritten) {
   const Outputs one = run_and_collect(data, "1", args, 1);
   EXPECT_EQ(one.status, 1);
   expect_same_outputs(one, run_and_collect(data, "", args, 1), "pooled, 1 thread");
-  // The waiting genes are resampled on every thread by the exit handler.
+  // The waiting genes are resampled on every thread before the stop ends the run.
   for (int threads : kThreadCounts)
     expect_same_outputs(one, run_and_collect(data, "", args, threads),
                         "pooled, " + std::to_string(threads) + " threads");

@@ -13,6 +13,7 @@
 #include "numeric/arrays.h"
 #include "tests/driver/gene_pass_support.h"
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 using namespace gene_pass_test;
 
@@ -205,7 +206,7 @@ TEST_P(NullModelDeathTest, StopsBeforeAMeaninglessFit) {
   HandPheno h(c.y, c.cov, c.binary);
   Settings s = defaults();
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         NullModel nm;
@@ -215,7 +216,7 @@ TEST_P(NullModelDeathTest, StopsBeforeAMeaninglessFit) {
         allocate_run(s, h.data, nm, run);
         fit_null_model(s, h.data, nm, run);
         exit(0);
-      },
+      }),
       ::testing::ExitedWithCode(1), c.message);
 }
 
@@ -312,12 +313,12 @@ TEST(StartOfTestingDeathTest, UncreatableMessageLogStops) {
   s.mmsgl = 1;
   s.msglog = "/nonexistent/msg.log";
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));
         MessageLog log;
         start_testing(s, log);
-      },
+      }),
       ::testing::ExitedWithCode(1),
       "Error: Cannot create warning message log '/nonexistent/msg.log'.\n\nQUORVEX was stopped");
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver_test_support.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -316,7 +317,7 @@ TEST_P(SettingsDeathTest, StopsWithItsMessageAndStatusOne) {
   const FatalCase c = fatal_cases()[GetParam()];
   SCOPED_TRACE(c.name);
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         test_support::stdout_to_stderr();
         std::vector<std::string> store = c.args;
         std::vector<char *> argv;
@@ -326,7 +327,7 @@ TEST_P(SettingsDeathTest, StopsWithItsMessageAndStatusOne) {
         argv.push_back(nullptr);
         Settings s;
         load_options(static_cast<int>(store.size()) + 1, argv.data(), &s);
-      },
+      }),
       ::testing::ExitedWithCode(1), whole(c.output));
 }
 

@@ -1,4 +1,5 @@
 #include "numeric/arrays.h"
+#include "support/death_tests.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(IndexRangeArrays, EmptyRangesAreReleasableAndSilent) {
 }
 
 TEST(IndexRangeArraysDeathTest, NrerrorWritesThreeLinesToStderrAndExitsWithOne) {
-  EXPECT_EXIT(nrerror("allocation failure in dvector()"), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_to_exit([&] { nrerror("allocation failure in dvector()"); }), ::testing::ExitedWithCode(1),
               "^Numerical Recipes run-time error\\.\\.\\.\nallocation failure in dvector\\(\\)\n"
               "\\.\\.\\.now exiting to system\\.\\.\\.\n$");
 }

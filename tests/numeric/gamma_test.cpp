@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ class IncompleteGammaDeathTest : public ::testing::TestWithParam<FatalCase> {};
 TEST_P(IncompleteGammaDeathTest, PrintsMessageAndExitsWithOne) {
   const FatalCase c = GetParam();
   std::string regex = std::string("^") + c.message + "\n$";
-  EXPECT_EXIT(with_stdout_on_stderr([&] { gammq(c.a, c.x); }), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_to_exit([&] { with_stdout_on_stderr([&] { gammq(c.a, c.x); }); }), ::testing::ExitedWithCode(1),
               regex);
 }
 

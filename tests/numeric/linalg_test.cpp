@@ -187,21 +187,21 @@ const char kSigmatrix[] =
 
 TEST(InverseDeathTest, OneByOneZeroEndsTheRun) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         ignore_leaks_from_here();
         double **a = make_matrix({{0}});
         invv(a, 1);
-      },
+      }),
       ::testing::ExitedWithCode(1), kSigmatrix);
 }
 
 TEST(InverseDeathTest, ZeroRowEndsTheRun) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         ignore_leaks_from_here();
         double **a = make_matrix({{1, 2, 3}, {0, 0, 0}, {4, 5, 6}});
         invv(a, 3);
-      },
+      }),
       ::testing::ExitedWithCode(1), kSigmatrix);
 }
 

@@ -14,6 +14,7 @@
 
 #include "numeric/random.h"
 #include "numeric/run_output.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -113,10 +114,10 @@ TEST(RunInOrderDeathTest, StopEndsTheRunAfterTheEarlierItems) {
     char name[64];
     std::snprintf(name, sizeof name, "/tmp/quorvex-stop-%d-%d", threads, (int)getpid());
     ASSERT_EXIT(
-        {
+        run_to_exit([&] {
           if (std::freopen(name, "w", stdout) == nullptr) std::exit(99);
           stop_in_item_five(threads);
-        },
+        }),
         ::testing::ExitedWithCode(3), "");
     std::FILE *f = std::fopen(name, "r");
     ASSERT_NE(f, nullptr);
@@ -141,7 +142,8 @@ TEST(RunOutput, CaptureKeepsTextActionsAndStop) {
   EXPECT_EQ(record.text, "a1bc");
   ASSERT_EQ(record.actions.size(), 1u);
   EXPECT_EQ(record.actions[0].at, 2u);
-  EXPECT_EQ(record.stop_status, 7);
+  ASSERT_TRUE(record.stopped());
+  EXPECT_EQ(record.stop->status, 7);
   EXPECT_EQ(log, "");  // nothing ran yet
   EXPECT_EQ(output_capture(), nullptr);
 }

@@ -176,23 +176,23 @@ const char kSigmatrix[] =
 
 TEST(LogisticDeathTest, AllZeroTraitEndsTheRun) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         ignore_leaks_from_here();
         Design *d = new Design({0, 0, 0}, {{1, 2, 3}});
         double beta[2];
         logisticReg_v0(d->N, d->D, d->y, d->x, beta);
-      },
+      }),
       ::testing::ExitedWithCode(1), kSigmatrix);
 }
 
 TEST(LogisticDeathTest, AllOneTraitEndsTheRun) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         ignore_leaks_from_here();
         Design *d = new Design({1, 1, 1}, {});
         double beta[1];
         logisticReg_v0(d->N, d->D, d->y, d->x, beta);
-      },
+      }),
       ::testing::ExitedWithCode(1), kSigmatrix);
 }
 
@@ -231,12 +231,12 @@ TEST(Linear, SimpleRegressionMatchesClosedForm) {
 
 TEST(LinearDeathTest, ZeroColumnEndsTheRun) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         ignore_leaks_from_here();
         Design *d = new Design({1, 2, 3}, {{0, 0, 0}});
         double beta[2];
         linearMLE(d->N, d->D, d->y, d->x, beta);
-      },
+      }),
       ::testing::ExitedWithCode(1), kSigmatrix);
 }
 

@@ -19,6 +19,7 @@
 #include "numeric/parallel.h"
 #include "numeric/run_output.h"
 #include "numeric/spare_threads.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -197,7 +198,7 @@ TEST(SpareThreads, WorkersOfAnOrderedPassHelpTheItemsStillRunning) {
 // with the stop's status (exit must not wait for the sleepers).
 TEST(SpareThreadsDeathTest, StopWhileWorkersSleepAsSpareThreads) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         // Items 1 and 2 finish; their workers wait for item 0's replay to
         // free the window, asleep as spare threads.
         run_in_order(10, 3, 3, [](long item, int) {
@@ -207,7 +208,7 @@ TEST(SpareThreadsDeathTest, StopWhileWorkersSleepAsSpareThreads) {
           }
         });
         std::exit(0);
-      },
+      }),
       ::testing::ExitedWithCode(4), "");
 }
 

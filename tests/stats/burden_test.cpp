@@ -12,6 +12,7 @@
 
 #include "numeric/arrays.h"
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -290,9 +291,9 @@ void to_stderr() {
 
 TEST(RecessiveImputeDeathTest, OnlyTypesZeroAndOne) {
   double q[1] = {0.9};
-  EXPECT_EXIT((to_stderr(), getS_REC_impute(0.5, 1, q)), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_to_exit([&] { (to_stderr(), getS_REC_impute(0.5, 1, q)); }), ::testing::ExitedWithCode(1),
               "^Only type=0 or 1 is acceptable\n$");
-  EXPECT_EXIT((to_stderr(), getS_REC_impute(2.0, 1, q)), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_to_exit([&] { (to_stderr(), getS_REC_impute(2.0, 1, q)); }), ::testing::ExitedWithCode(1),
               "^Only type=0 or 1 is acceptable\n$");
 }
 
@@ -307,7 +308,7 @@ void score_fractional_dosage() {
 }
 
 TEST(RecessiveImputeDeathTest, FractionalDosageStopsTheScore) {
-  EXPECT_EXIT(score_fractional_dosage(), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_to_exit([&] { score_fractional_dosage(); }), ::testing::ExitedWithCode(1),
               "^Only type=0 or 1 is acceptable\n$");
 }
 

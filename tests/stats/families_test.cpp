@@ -15,6 +15,7 @@
 #include "numeric/linalg.h"
 #include "stats/score.h"
 #include "tests/support/tolerances.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -764,7 +765,7 @@ TEST(VtFamilyDeathTest, FractionalRecessiveTypeStops) {
   // the imputation a type of 0.7.
   NullModel nm = MakeNullModel(true, 3, 1, 15);
   Matrix x0 = {{0.7, -1}, {0, 1}, {2, 0}};
-  EXPECT_EXIT((StdoutToStderr(), RunVT(nm, 3, x0, {0.01, 0.02}, {0.9, 0.9}, {0.02}, 0)),
+  EXPECT_EXIT(run_to_exit([&] { (StdoutToStderr(), RunVT(nm, 3, x0, {0.01, 0.02}, {0.9, 0.9}, {0.02}, 0)); }),
               ::testing::ExitedWithCode(1), "^Only type=0 or 1 is acceptable\n$");
 }
 

@@ -1,4 +1,5 @@
 #include "stats/sorts.h"
+#include "support/death_tests.h"
 
 #include <gtest/gtest.h>
 
@@ -184,11 +185,11 @@ TEST(StableStringSort, MillionRowsSortQuickly) {
 
 TEST(KillQuorvexDeathTest, PrintsStopTextBetweenEmptyLinesAndExitsWithOne) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         std::fflush(stdout);
         dup2(fileno(stderr), fileno(stdout));  // the death test matches standard error
         kill_QUORVEX();
-      },
+      }),
       ::testing::ExitedWithCode(1), "^\nQUORVEX was stopped due to error\\(s\\) listed above\\.\n\n$");
 }
 
