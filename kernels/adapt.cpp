@@ -234,6 +234,14 @@ void find_order(int nd, size_t count, const double *pts, const double *center) {
   for (size_t k = 0; k < count; k++) batch_order[k] = batch_keys[k].t;
 }
 
+size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
+                        const double *const *b, const double *width, double *g, double *z__,
+                        adapt_integrand functn);
+size_t region_cells(int nd, const double *a, const double *b, const double *width);
+void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integrand functn,
+                   double *w, int *lenrul_, double *g, double *center, double *z__,
+                   double *rgnert, double *basest, const double *given, size_t given_per_cell);
+
 // Ordered evaluation pays from this dimension on; below it the points share
 // too little for the recording to be worth it (the values are the same).
 const int kOrderedMinDim = 3;
@@ -381,12 +389,25 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
       meshes[(top - 1) * nd + divaxn - 1] = mesh[divaxn - 1] + 1.0;
     }
     funcls += rgncls;
-    basrul_(ndim, &lowers[(top - 1) * nd], &uppers[(top - 1) * nd], width, functn, weghts,
-            lenrul_, points, center, scratch, &errors[top - 1], &values[top - 1]);
+    // The rule on the changed region and the new one. When spare threads
+    // wait, the points of both are evaluated in one split first (the heap
+    // updates read no estimate of the new region before its own turn).
+    double *region_lower[2] = {&lowers[(top - 1) * nd], nwrgns ? &lowers[*sbrgns_ * nd] : nullptr};
+    double *region_upper[2] = {&uppers[(top - 1) * nd], nwrgns ? &uppers[*sbrgns_ * nd] : nullptr};
+    size_t per_cell = 0, top_cells = 0;
+    if (use_batches(nd) && share_fn && spare_threads_waiting() > 0) {
+      per_cell = evaluate_regions(nd, *lenrul_, 1 + nwrgns, region_lower, region_upper, width,
+                                  points, scratch, functn);
+      if (per_cell > 0) top_cells = region_cells(nd, region_lower[0], region_upper[0], width);
+    }
+    const double *vals = per_cell > 0 ? batch_vals.data() : nullptr;
+    basrul_values(ndim, region_lower[0], region_upper[0], width, functn, weghts, lenrul_, points,
+                  center, scratch, &errors[top - 1], &values[top - 1], vals, per_cell);
     trestr_(&top, sbrgns_, pontrs, errors);
     for (int r = *sbrgns_ + 1; r <= *sbrgns_ + nwrgns; r++) {
-      basrul_(ndim, &lowers[(r - 1) * nd], &uppers[(r - 1) * nd], width, functn, weghts,
-              lenrul_, points, center, scratch, &errors[r - 1], &values[r - 1]);
+      basrul_values(ndim, region_lower[1], region_upper[1], width, functn, weghts, lenrul_,
+                    points, center, scratch, &errors[r - 1], &values[r - 1],
+                    vals ? vals + top_cells * per_cell : nullptr, per_cell);
       int rr = r;
       trestr_(&rr, &rr, pontrs, errors);
     }
@@ -621,22 +642,31 @@ void record_cell(int nd, int lr, const double *center, const double *width, doub
   }
 }
 
-// Regions of many mesh cells, when spare threads wait: the points of every
-// cell recorded and evaluated in one split (each cell in its own order), so
-// that the threads meet once per region rather than once per cell. Returns
-// the points per cell (batch_vals holds cell j's values from j times that),
-// or 0 when the region is left to the cell-by-cell loop.
+// The points of the rule applications on every mesh cell of nregions
+// regions a[k]..b[k] of the same half-widths (the two halves of a bisected
+// region, or one region of many cells), recorded and evaluated in one split
+// when spare threads wait (each cell in its own order), so that the threads
+// meet once per step of the adaptive loop rather than once per cell. Returns
+// the points per cell (batch_vals holds the values of the cells region by
+// region, cell j of them all from j times that), or 0 when nothing was
+// evaluated (one cell in all, too few points for a split, or more than
+// kMaxCellsBatch coordinates): each region is then evaluated on its own.
 const size_t kMaxCellsBatch = 1u << 22;  // coordinates recorded at once
 
 thread_local std::vector<int> cells_order;
 
-size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const double *width,
-                      double *g, double *z__, adapt_integrand functn) {
+size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
+                        const double *const *b, const double *width, double *g, double *z__,
+                        adapt_integrand functn) {
   std::vector<double> center(static_cast<size_t>(nd));
-  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[i] + width[i];
-  size_t cells = 1;
-  while (next_cell(nd, a, b, width, center.data())) cells++;
+  size_t cells = 0;
+  for (int r = 0; r < nregions; r++) {
+    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
+    cells++;
+    while (next_cell(nd, a[r], b[r], width, center.data())) cells++;
+  }
   if (cells == 1) return 0;
+  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[0][i] + width[i];
   batch_pts.clear();
   batch_groups.clear();
   batch_generator_end.clear();
@@ -650,8 +680,13 @@ size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const do
     batch_order_ndim = nd;
     batch_order_size = per_cell;
   }
-  while (next_cell(nd, a, b, width, center.data()))
-    record_cell(nd, lr, center.data(), width, g, z__, false);
+  batch_pts.reserve(cells * per_cell * static_cast<size_t>(nd));
+  for (int r = 0; r < nregions; r++) {
+    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
+    if (r > 0) record_cell(nd, lr, center.data(), width, g, z__, false);
+    while (next_cell(nd, a[r], b[r], width, center.data()))
+      record_cell(nd, lr, center.data(), width, g, z__, false);
+  }
   const size_t count = cells * per_cell;
   cells_order.resize(count);
   for (size_t j = 0; j < cells; j++)
@@ -665,11 +700,20 @@ size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const do
   return per_cell;
 }
 
-}  // namespace
+// The cells of the region a..b of half-widths width.
+size_t region_cells(int nd, const double *a, const double *b, const double *width) {
+  std::vector<double> center(static_cast<size_t>(nd));
+  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[i] + width[i];
+  size_t cells = 1;
+  while (next_cell(nd, a, b, width, center.data())) cells++;
+  return cells;
+}
 
-void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
-             int *lenrul_, double *g, double *center, double *z__, double *rgnert,
-             double *basest) {
+// basrul_ with the values of the region's cells at vals (per_cell points a
+// cell, evaluated by evaluate_regions), or, with vals null, evaluated here.
+void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integrand functn,
+                   double *w, int *lenrul_, double *g, double *center, double *z__,
+                   double *rgnert, double *basest, const double *given, size_t given_per_cell) {
   const int nd = *ndim;
   const int lr = *lenrul_;
   double rgnvol = 1.0;
@@ -680,9 +724,13 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  const size_t per_cell = batches && share_fn && spare_threads_waiting() > 0
-                              ? evaluate_cells(nd, lr, a, b, width, g, z__, functn)
-                              : 0;
+  const double *region_vals = given;
+  size_t per_cell = given_per_cell;
+  if (batches && !given && share_fn && spare_threads_waiting() > 0) {
+    const double *as[1] = {a}, *bs[1] = {b};
+    per_cell = evaluate_regions(nd, lr, 1, as, bs, width, g, z__, functn);
+    if (per_cell > 0) region_vals = batch_vals.data();
+  }
   for (size_t cell = 0;; cell++) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     if (batches) {
@@ -690,14 +738,15 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
       // order (or take the values evaluated for the whole region), then sum
       // the values as fulsum_ does: within each sign-change group, then the
       // groups in turn.
-      if (per_cell == 0) {
+      if (!region_vals) {
         batch_pts.clear();
         batch_groups.clear();
         batch_generator_end.clear();
         record_cell(nd, lr, center, width, g, z__, true);
         batch_evaluate(ndim, functn, center);
       }
-      const double *vals = batch_vals.data() + cell * per_cell;
+      const double *vals =
+          region_vals ? region_vals + cell * per_cell : batch_vals.data();
       size_t t = 0, group = 0;
       for (int i = 0; i < lr; i++) {
         double fsymsm = 0.0;
@@ -730,6 +779,14 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
     // Next mesh cell of the region.
     if (!next_cell(nd, a, b, width, center)) return;
   }
+}
+
+}  // namespace
+
+void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
+             int *lenrul_, double *g, double *center, double *z__, double *rgnert,
+             double *basest) {
+  basrul_values(ndim, a, b, width, functn, w, lenrul_, g, center, z__, rgnert, basest, nullptr, 0);
 }
 
 double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,
