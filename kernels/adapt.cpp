@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+#include <cstdlib>
 
 #include "numeric/spare_threads.h"
 
@@ -128,7 +129,7 @@ void find_order(int nd, size_t count, const double *pts, const double *center);
 // coordinates (points times dimension): about 100 microseconds of
 // integrand work, several times what handing a part to a waiting thread
 // costs.
-const long kMinPartWork = 4000;
+const long kMinPartWork = getenv("QVMIN") ? atol(getenv("QVMIN")) : 4000;
 
 // Parts to evaluate a batch of count points of dimension nd in: one (this
 // thread alone) unless spare threads wait now and the batch is large.
