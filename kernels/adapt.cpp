@@ -5,7 +5,6 @@
 #include <cstring>
 #include <thread>
 #include <vector>
-#include <cstdlib>
 
 #include "numeric/spare_threads.h"
 
@@ -129,7 +128,7 @@ void find_order(int nd, size_t count, const double *pts, const double *center);
 // coordinates (points times dimension): about 100 microseconds of
 // integrand work, several times what handing a part to a waiting thread
 // costs.
-const long kMinPartWork = getenv("QVMIN") ? atol(getenv("QVMIN")) : 4000;
+const long kMinPartWork = 4000;
 
 // Parts to evaluate a batch of count points of dimension nd in: one (this
 // thread alone) unless spare threads wait now and the batch is large.
@@ -645,59 +644,137 @@ void record_cell(int nd, int lr, const double *center, const double *width, doub
 
 // The points of the rule applications on every mesh cell of nregions
 // regions a[k]..b[k] of the same half-widths (the two halves of a bisected
-// region, or one region of many cells), recorded and evaluated in one split
-// when spare threads wait (each cell in its own order), so that the threads
-// meet once per step of the adaptive loop rather than once per cell. Returns
-// the points per cell (batch_vals holds the values of the cells region by
+// region, or one region of many cells), evaluated in one split when spare
+// threads wait (each cell in its own order), so that the threads meet once
+// per step of the adaptive loop rather than once per cell. Returns the
+// points per cell (batch_vals holds the values of the cells region by
 // region, cell j of them all from j times that), or 0 when nothing was
 // evaluated (one cell in all, too few points for a split, or more than
-// kMaxCellsBatch coordinates): each region is then evaluated on its own.
-const size_t kMaxCellsBatch = 1u << 22;  // coordinates recorded at once
+// kMaxCellsBatch values): each region is then evaluated on its own.
+const size_t kMaxCellsBatch = 1u << 22;  // values evaluated at once
 
-thread_local std::vector<int> cells_order;
+// The cells' centres, and the points of one rule application around the
+// origin with unit half-widths in recording order (row k: the generator's
+// coordinates with their signs at point k) for the generators in
+// pattern_g. A point of a cell is its centre plus the row times the
+// half-widths, coordinate by coordinate: the sum walk_fully_symmetric
+// forms (a zero coordinate adds a zero), so the same bits, and a thread
+// evaluating a range forms its points itself instead of the calling thread
+// recording every point first.
+thread_local std::vector<double> region_centers, pattern, pattern_g;
+
+void make_pattern(int nd, int lr, double *g) {
+  const size_t size = static_cast<size_t>(lr) * static_cast<size_t>(nd);
+  if (pattern_g.size() == size && std::equal(g, g + size, pattern_g.begin(), same_bits) &&
+      !pattern.empty())
+    return;
+  pattern_g.assign(g, g + size);
+  pattern.clear();
+  const std::vector<double> origin(static_cast<size_t>(nd), 0.0), unit(static_cast<size_t>(nd), 1.0);
+  std::vector<double> x(static_cast<size_t>(nd)), gen(size);
+  std::copy(g, g + size, gen.begin());  // a walk changes the signs of zeros
+  for (int i = 0; i < lr; i++)
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), &gen[i * nd],
+                         [&](double *point) {
+                           if (point) pattern.insert(pattern.end(), point, point + nd);
+                         });
+}
+
+// The generators g and the scratch vector z__ as `walks` more recordings
+// (walks >= 1, the last around last_center) leave them: a walk restores the
+// generators' values but may change the signs of their zero coordinates,
+// which are part of the caller's storage. The states repeat after at most
+// two walks in practice; otherwise every walk is made.
+void advance_generators(int nd, int lr, double *g, size_t walks, const double *last_center,
+                        const double *width, double *z__) {
+  const std::vector<double> origin(static_cast<size_t>(nd), 0.0), unit(static_cast<size_t>(nd), 1.0);
+  std::vector<double> x(static_cast<size_t>(nd));
+  const size_t n = static_cast<size_t>(nd);
+  for (int i = 0; i < lr; i++) {
+    double *gi = &g[i * nd];
+    std::vector<double> s0(gi, gi + n), s1, s2;
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    s1.assign(gi, gi + n);
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    s2.assign(gi, gi + n);
+    const bool period2 = std::equal(s0.begin(), s0.end(), s2.begin(), same_bits);
+    // The state before the last walk.
+    if (period2) {
+      const std::vector<double> &before = (walks - 1) % 2 == 0 ? s0 : s1;
+      std::copy(before.begin(), before.end(), gi);
+    } else {
+      std::copy(s0.begin(), s0.end(), gi);
+      for (size_t w = 0; w + 1 < walks; w++)
+        walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    }
+    if (i == lr - 1)
+      walk_fully_symmetric(nd, last_center, width, z__, gi, [](double *) {});
+    else
+      walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+  }
+}
 
 size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
                         const double *const *b, const double *width, double *g, double *z__,
                         adapt_integrand functn) {
+  std::vector<double> &centers = region_centers;
+  centers.clear();
   std::vector<double> center(static_cast<size_t>(nd));
-  size_t cells = 0;
   for (int r = 0; r < nregions; r++) {
     for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
-    cells++;
-    while (next_cell(nd, a[r], b[r], width, center.data())) cells++;
+    do {
+      centers.insert(centers.end(), center.begin(), center.end());
+    } while (next_cell(nd, a[r], b[r], width, center.data()));
   }
+  const size_t cells = centers.size() / static_cast<size_t>(nd);
   if (cells == 1) return 0;
-  for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[0][i] + width[i];
+  // The first cell's points: the sign-change groups for the sums and the
+  // evaluation order.
   batch_pts.clear();
   batch_groups.clear();
   batch_generator_end.clear();
-  record_cell(nd, lr, center.data(), width, g, z__, true);
+  record_cell(nd, lr, centers.data(), width, g, z__, true);
   const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
-  if (cells * per_cell * static_cast<size_t>(nd) > kMaxCellsBatch ||
-      split_parts(nd, cells * per_cell) <= 1)
-    return 0;
+  const size_t count = cells * per_cell;
+  if (count > kMaxCellsBatch || split_parts(nd, count) <= 1) return 0;
   if (batch_order_ndim != nd || batch_order_size != per_cell) {
-    find_order(nd, per_cell, batch_pts.data(), center.data());
+    find_order(nd, per_cell, batch_pts.data(), centers.data());
     batch_order_ndim = nd;
     batch_order_size = per_cell;
   }
-  batch_pts.reserve(cells * per_cell * static_cast<size_t>(nd));
-  for (int r = 0; r < nregions; r++) {
-    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
-    if (r > 0) record_cell(nd, lr, center.data(), width, g, z__, false);
-    while (next_cell(nd, a[r], b[r], width, center.data()))
-      record_cell(nd, lr, center.data(), width, g, z__, false);
-  }
-  const size_t count = cells * per_cell;
-  cells_order.resize(count);
-  for (size_t j = 0; j < cells; j++)
-    for (size_t k = 0; k < per_cell; k++)
-      cells_order[j * per_cell + k] = static_cast<int>(j * per_cell) + batch_order[k];
+  make_pattern(nd, lr, g);
+  // The generators and the scratch vector as recording every cell leaves
+  // them (the first cell is recorded).
+  advance_generators(nd, lr, g, cells - 1, centers.data() + (cells - 1) * static_cast<size_t>(nd),
+                     width, z__);
   batch_vals.resize(count);
-  // The spare threads may have gone meanwhile: split_parts again.
+  // The spare threads may have gone meanwhile: split_parts again. The
+  // thread_local storage of this thread goes by address: a spare thread
+  // must not name its own.
   const int parts = std::max(1, split_parts(nd, count));
-  evaluate_split(nd, count, parts, cells_order.data(), batch_pts.data(), batch_vals.data(),
-                 functn);
+  const adapt_share share = share_fn;
+  const void *context = share_context;
+  const std::thread::id caller = std::this_thread::get_id();
+  const double *cen = centers.data(), *pat = pattern.data();
+  const int *order = batch_order.data();
+  double *vals = batch_vals.data();
+  run_chunks(parts, [=](int part) {
+    const size_t lo = count * static_cast<size_t>(part) / static_cast<size_t>(parts);
+    const size_t hi = count * static_cast<size_t>(part + 1) / static_cast<size_t>(parts);
+    const bool spare = std::this_thread::get_id() != caller;
+    if (spare) share(context, true);
+    std::vector<double> x(static_cast<size_t>(nd));
+    int dim = nd;
+    for (size_t q = lo; q < hi; q++) {
+      const size_t j = q / per_cell;
+      const size_t k = static_cast<size_t>(order[q % per_cell]);
+      const double *c = cen + j * static_cast<size_t>(nd);
+      const double *row = pat + k * static_cast<size_t>(nd);
+      for (int i = 0; i < nd; i++) x[static_cast<size_t>(i)] = c[i] + row[i] * width[i];
+      vals[j * per_cell + k] = functn(&dim, x.data());
+    }
+    if (spare) share(context, false);
+  });
   return per_cell;
 }
 
