@@ -165,7 +165,7 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   if (!settings.PERM_FLAG) {
     const int threads = thread_count();
     const std::vector<long> first_rows = gene_first_rows(data.map);
-    if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
+    if (threads > 1 && data.map.N_GENE >= 1 && (long)first_rows.size() == data.map.N_GENE) {
       test_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
                               first_rows);
       return;
@@ -188,7 +188,7 @@ void gene_pass(const Settings &settings, const LoadedData &data, const NullModel
   const int threads = thread_count();
   const std::vector<long> first_rows = gene_first_rows(data.map);
   feed_gene_pool(pool, [&] {
-    if (threads > 1 && data.map.N_GENE > 1 && (long)first_rows.size() == data.map.N_GENE) {
+    if (threads > 1 && data.map.N_GENE >= 1 && (long)first_rows.size() == data.map.N_GENE) {
       pool_genes_side_by_side(settings, data, null_model, index, weights, run, log, threads,
                               first_rows, scheme, pool);
     } else {

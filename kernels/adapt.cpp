@@ -234,6 +234,14 @@ void find_order(int nd, size_t count, const double *pts, const double *center) {
   for (size_t k = 0; k < count; k++) batch_order[k] = batch_keys[k].t;
 }
 
+size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
+                        const double *const *b, const double *width, double *g, double *z__,
+                        adapt_integrand functn);
+size_t region_cells(int nd, const double *a, const double *b, const double *width);
+void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integrand functn,
+                   double *w, int *lenrul_, double *g, double *center, double *z__,
+                   double *rgnert, double *basest, const double *given, size_t given_per_cell);
+
 // Ordered evaluation pays from this dimension on; below it the points share
 // too little for the recording to be worth it (the values are the same).
 const int kOrderedMinDim = 3;
@@ -381,12 +389,25 @@ void adbase_(int *ndim, int *mincls, int *maxcls, adapt_integrand functn, double
       meshes[(top - 1) * nd + divaxn - 1] = mesh[divaxn - 1] + 1.0;
     }
     funcls += rgncls;
-    basrul_(ndim, &lowers[(top - 1) * nd], &uppers[(top - 1) * nd], width, functn, weghts,
-            lenrul_, points, center, scratch, &errors[top - 1], &values[top - 1]);
+    // The rule on the changed region and the new one. When spare threads
+    // wait, the points of both are evaluated in one split first (the heap
+    // updates read no estimate of the new region before its own turn).
+    double *region_lower[2] = {&lowers[(top - 1) * nd], nwrgns ? &lowers[*sbrgns_ * nd] : nullptr};
+    double *region_upper[2] = {&uppers[(top - 1) * nd], nwrgns ? &uppers[*sbrgns_ * nd] : nullptr};
+    size_t per_cell = 0, top_cells = 0;
+    if (use_batches(nd) && share_fn && spare_threads_waiting() > 0) {
+      per_cell = evaluate_regions(nd, *lenrul_, 1 + nwrgns, region_lower, region_upper, width,
+                                  points, scratch, functn);
+      if (per_cell > 0) top_cells = region_cells(nd, region_lower[0], region_upper[0], width);
+    }
+    const double *vals = per_cell > 0 ? batch_vals.data() : nullptr;
+    basrul_values(ndim, region_lower[0], region_upper[0], width, functn, weghts, lenrul_, points,
+                  center, scratch, &errors[top - 1], &values[top - 1], vals, per_cell);
     trestr_(&top, sbrgns_, pontrs, errors);
     for (int r = *sbrgns_ + 1; r <= *sbrgns_ + nwrgns; r++) {
-      basrul_(ndim, &lowers[(r - 1) * nd], &uppers[(r - 1) * nd], width, functn, weghts,
-              lenrul_, points, center, scratch, &errors[r - 1], &values[r - 1]);
+      basrul_values(ndim, region_lower[1], region_upper[1], width, functn, weghts, lenrul_,
+                    points, center, scratch, &errors[r - 1], &values[r - 1],
+                    vals ? vals + top_cells * per_cell : nullptr, per_cell);
       int rr = r;
       trestr_(&rr, &rr, pontrs, errors);
     }
@@ -621,55 +642,156 @@ void record_cell(int nd, int lr, const double *center, const double *width, doub
   }
 }
 
-// Regions of many mesh cells, when spare threads wait: the points of every
-// cell recorded and evaluated in one split (each cell in its own order), so
-// that the threads meet once per region rather than once per cell. Returns
-// the points per cell (batch_vals holds cell j's values from j times that),
-// or 0 when the region is left to the cell-by-cell loop.
-const size_t kMaxCellsBatch = 1u << 22;  // coordinates recorded at once
+// The points of the rule applications on every mesh cell of nregions
+// regions a[k]..b[k] of the same half-widths (the two halves of a bisected
+// region, or one region of many cells), evaluated in one split when spare
+// threads wait (each cell in its own order), so that the threads meet once
+// per step of the adaptive loop rather than once per cell. Returns the
+// points per cell (batch_vals holds the values of the cells region by
+// region, cell j of them all from j times that), or 0 when nothing was
+// evaluated (one cell in all, too few points for a split, or more than
+// kMaxCellsBatch values): each region is then evaluated on its own.
+const size_t kMaxCellsBatch = 1u << 22;  // values evaluated at once
 
-thread_local std::vector<int> cells_order;
+// The cells' centres, and the points of one rule application around the
+// origin with unit half-widths in recording order (row k: the generator's
+// coordinates with their signs at point k) for the generators in
+// pattern_g. A point of a cell is its centre plus the row times the
+// half-widths, coordinate by coordinate: the sum walk_fully_symmetric
+// forms (a zero coordinate adds a zero), so the same bits, and a thread
+// evaluating a range forms its points itself instead of the calling thread
+// recording every point first.
+thread_local std::vector<double> region_centers, pattern, pattern_g;
 
-size_t evaluate_cells(int nd, int lr, const double *a, const double *b, const double *width,
-                      double *g, double *z__, adapt_integrand functn) {
+void make_pattern(int nd, int lr, double *g) {
+  const size_t size = static_cast<size_t>(lr) * static_cast<size_t>(nd);
+  if (pattern_g.size() == size && std::equal(g, g + size, pattern_g.begin(), same_bits) &&
+      !pattern.empty())
+    return;
+  pattern_g.assign(g, g + size);
+  pattern.clear();
+  const std::vector<double> origin(static_cast<size_t>(nd), 0.0), unit(static_cast<size_t>(nd), 1.0);
+  std::vector<double> x(static_cast<size_t>(nd)), gen(size);
+  std::copy(g, g + size, gen.begin());  // a walk changes the signs of zeros
+  for (int i = 0; i < lr; i++)
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), &gen[i * nd],
+                         [&](double *point) {
+                           if (point) pattern.insert(pattern.end(), point, point + nd);
+                         });
+}
+
+// The generators g and the scratch vector z__ as `walks` more recordings
+// (walks >= 1, the last around last_center) leave them: a walk restores the
+// generators' values but may change the signs of their zero coordinates,
+// which are part of the caller's storage. The states repeat after at most
+// two walks in practice; otherwise every walk is made.
+void advance_generators(int nd, int lr, double *g, size_t walks, const double *last_center,
+                        const double *width, double *z__) {
+  const std::vector<double> origin(static_cast<size_t>(nd), 0.0), unit(static_cast<size_t>(nd), 1.0);
+  std::vector<double> x(static_cast<size_t>(nd));
+  const size_t n = static_cast<size_t>(nd);
+  for (int i = 0; i < lr; i++) {
+    double *gi = &g[i * nd];
+    std::vector<double> s0(gi, gi + n), s1, s2;
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    s1.assign(gi, gi + n);
+    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    s2.assign(gi, gi + n);
+    const bool period2 = std::equal(s0.begin(), s0.end(), s2.begin(), same_bits);
+    // The state before the last walk.
+    if (period2) {
+      const std::vector<double> &before = (walks - 1) % 2 == 0 ? s0 : s1;
+      std::copy(before.begin(), before.end(), gi);
+    } else {
+      std::copy(s0.begin(), s0.end(), gi);
+      for (size_t w = 0; w + 1 < walks; w++)
+        walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+    }
+    if (i == lr - 1)
+      walk_fully_symmetric(nd, last_center, width, z__, gi, [](double *) {});
+    else
+      walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+  }
+}
+
+size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
+                        const double *const *b, const double *width, double *g, double *z__,
+                        adapt_integrand functn) {
+  std::vector<double> &centers = region_centers;
+  centers.clear();
+  std::vector<double> center(static_cast<size_t>(nd));
+  for (int r = 0; r < nregions; r++) {
+    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
+    do {
+      centers.insert(centers.end(), center.begin(), center.end());
+    } while (next_cell(nd, a[r], b[r], width, center.data()));
+  }
+  const size_t cells = centers.size() / static_cast<size_t>(nd);
+  if (cells == 1) return 0;
+  // The first cell's points: the sign-change groups for the sums and the
+  // evaluation order.
+  batch_pts.clear();
+  batch_groups.clear();
+  batch_generator_end.clear();
+  record_cell(nd, lr, centers.data(), width, g, z__, true);
+  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
+  const size_t count = cells * per_cell;
+  if (count > kMaxCellsBatch || split_parts(nd, count) <= 1) return 0;
+  if (batch_order_ndim != nd || batch_order_size != per_cell) {
+    find_order(nd, per_cell, batch_pts.data(), centers.data());
+    batch_order_ndim = nd;
+    batch_order_size = per_cell;
+  }
+  make_pattern(nd, lr, g);
+  // The generators and the scratch vector as recording every cell leaves
+  // them (the first cell is recorded).
+  advance_generators(nd, lr, g, cells - 1, centers.data() + (cells - 1) * static_cast<size_t>(nd),
+                     width, z__);
+  batch_vals.resize(count);
+  // The spare threads may have gone meanwhile: split_parts again. The
+  // thread_local storage of this thread goes by address: a spare thread
+  // must not name its own.
+  const int parts = std::max(1, split_parts(nd, count));
+  const adapt_share share = share_fn;
+  const void *context = share_context;
+  const std::thread::id caller = std::this_thread::get_id();
+  const double *cen = centers.data(), *pat = pattern.data();
+  const int *order = batch_order.data();
+  double *vals = batch_vals.data();
+  run_chunks(parts, [=](int part) {
+    const size_t lo = count * static_cast<size_t>(part) / static_cast<size_t>(parts);
+    const size_t hi = count * static_cast<size_t>(part + 1) / static_cast<size_t>(parts);
+    const bool spare = std::this_thread::get_id() != caller;
+    if (spare) share(context, true);
+    std::vector<double> x(static_cast<size_t>(nd));
+    int dim = nd;
+    for (size_t q = lo; q < hi; q++) {
+      const size_t j = q / per_cell;
+      const size_t k = static_cast<size_t>(order[q % per_cell]);
+      const double *c = cen + j * static_cast<size_t>(nd);
+      const double *row = pat + k * static_cast<size_t>(nd);
+      for (int i = 0; i < nd; i++) x[static_cast<size_t>(i)] = c[i] + row[i] * width[i];
+      vals[j * per_cell + k] = functn(&dim, x.data());
+    }
+    if (spare) share(context, false);
+  });
+  return per_cell;
+}
+
+// The cells of the region a..b of half-widths width.
+size_t region_cells(int nd, const double *a, const double *b, const double *width) {
   std::vector<double> center(static_cast<size_t>(nd));
   for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[i] + width[i];
   size_t cells = 1;
   while (next_cell(nd, a, b, width, center.data())) cells++;
-  if (cells == 1) return 0;
-  batch_pts.clear();
-  batch_groups.clear();
-  batch_generator_end.clear();
-  record_cell(nd, lr, center.data(), width, g, z__, true);
-  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
-  if (cells * per_cell * static_cast<size_t>(nd) > kMaxCellsBatch ||
-      split_parts(nd, cells * per_cell) <= 1)
-    return 0;
-  if (batch_order_ndim != nd || batch_order_size != per_cell) {
-    find_order(nd, per_cell, batch_pts.data(), center.data());
-    batch_order_ndim = nd;
-    batch_order_size = per_cell;
-  }
-  while (next_cell(nd, a, b, width, center.data()))
-    record_cell(nd, lr, center.data(), width, g, z__, false);
-  const size_t count = cells * per_cell;
-  cells_order.resize(count);
-  for (size_t j = 0; j < cells; j++)
-    for (size_t k = 0; k < per_cell; k++)
-      cells_order[j * per_cell + k] = static_cast<int>(j * per_cell) + batch_order[k];
-  batch_vals.resize(count);
-  // The spare threads may have gone meanwhile: split_parts again.
-  const int parts = std::max(1, split_parts(nd, count));
-  evaluate_split(nd, count, parts, cells_order.data(), batch_pts.data(), batch_vals.data(),
-                 functn);
-  return per_cell;
+  return cells;
 }
 
-}  // namespace
-
-void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
-             int *lenrul_, double *g, double *center, double *z__, double *rgnert,
-             double *basest) {
+// basrul_ with the values of the region's cells at vals (per_cell points a
+// cell, evaluated by evaluate_regions), or, with vals null, evaluated here.
+void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integrand functn,
+                   double *w, int *lenrul_, double *g, double *center, double *z__,
+                   double *rgnert, double *basest, const double *given, size_t given_per_cell) {
   const int nd = *ndim;
   const int lr = *lenrul_;
   double rgnvol = 1.0;
@@ -680,9 +802,13 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  const size_t per_cell = batches && share_fn && spare_threads_waiting() > 0
-                              ? evaluate_cells(nd, lr, a, b, width, g, z__, functn)
-                              : 0;
+  const double *region_vals = given;
+  size_t per_cell = given_per_cell;
+  if (batches && !given && share_fn && spare_threads_waiting() > 0) {
+    const double *as[1] = {a}, *bs[1] = {b};
+    per_cell = evaluate_regions(nd, lr, 1, as, bs, width, g, z__, functn);
+    if (per_cell > 0) region_vals = batch_vals.data();
+  }
   for (size_t cell = 0;; cell++) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     if (batches) {
@@ -690,14 +816,15 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
       // order (or take the values evaluated for the whole region), then sum
       // the values as fulsum_ does: within each sign-change group, then the
       // groups in turn.
-      if (per_cell == 0) {
+      if (!region_vals) {
         batch_pts.clear();
         batch_groups.clear();
         batch_generator_end.clear();
         record_cell(nd, lr, center, width, g, z__, true);
         batch_evaluate(ndim, functn, center);
       }
-      const double *vals = batch_vals.data() + cell * per_cell;
+      const double *vals =
+          region_vals ? region_vals + cell * per_cell : batch_vals.data();
       size_t t = 0, group = 0;
       for (int i = 0; i < lr; i++) {
         double fsymsm = 0.0;
@@ -730,6 +857,14 @@ void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand fun
     // Next mesh cell of the region.
     if (!next_cell(nd, a, b, width, center)) return;
   }
+}
+
+}  // namespace
+
+void basrul_(int *ndim, double *a, double *b, double *width, adapt_integrand functn, double *w,
+             int *lenrul_, double *g, double *center, double *z__, double *rgnert,
+             double *basest) {
+  basrul_values(ndim, a, b, width, functn, w, lenrul_, g, center, z__, rgnert, basest, nullptr, 0);
 }
 
 double fulsum_(int *s, double *center, double *hwidth, double *x, double *g,

@@ -43,7 +43,12 @@ void run_in_order(long n, int threads, long window,
     return;
   }
   if (window < threads) window = threads;
-  if (threads > n) threads = static_cast<int>(n);
+  // Threads beyond one per item serve as spare threads from the start.
+  std::unique_ptr<SpareThreads> extra;
+  if (threads > n) {
+    extra = std::make_unique<SpareThreads>(threads - static_cast<int>(n));
+    threads = static_cast<int>(n);
+  }
 
   // Slot i % window holds item i's record from its start to its replay.
   struct Slot {

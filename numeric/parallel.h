@@ -32,7 +32,8 @@ int thread_count();
 // With threads <= 1 (or n <= 1) the items run one after another on the
 // calling thread without any capture (before, work, after): exactly the
 // one-thread order of work; a single item with threads > 1 has the other
-// threads - 1 as spare threads.
+// threads - 1 as spare threads, and so do fewer items than threads have the
+// threads beyond one per item.
 void run_in_order(long n, int threads, long window,
                   const std::function<void(long item, int worker)> &work,
                   const std::function<void(long item)> &after = nullptr,

@@ -33,4 +33,25 @@ TEST(SharedIntegration, LastGeneSharedWithIdleThreadsSameOutputs) {
   remove_dir(data);
 }
 
+// A run of one gene: its variable-threshold p-value (14 thresholds, near
+// 0.07, so that the integrations go on to the second accuracy stage) is
+// integrated with the other threads as spare threads from the start.
+TEST(SharedIntegration, LoneGeneSharedWithEveryThreadSameOutputs) {
+  const std::string data = scratch_dir();
+  generate(data,
+           "-subjects 200 -variants 18 -genes 1 -trait binary -covariates 1 -mapcols 3 "
+           "-causal 1 -effect 1.5 -seed 8");
+  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", "");
+  ASSERT_EQ(one.status, 0) << one.files.at("stdout");
+  EXPECT_EQ(count_of(one.files.at("rare.out"), "\n"), 2u) << one.files.at("rare.out");
+  for (int threads : {2, 8}) {
+    const Outputs many =
+        run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(threads) + " ", "");
+    EXPECT_EQ(many.status, one.status) << threads << " threads";
+    for (const auto &f : one.files)
+      EXPECT_EQ(many.files.at(f.first), f.second) << f.first << ", " << threads << " threads";
+  }
+  remove_dir(data);
+}
+
 }  // namespace

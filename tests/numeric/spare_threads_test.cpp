@@ -70,7 +70,17 @@ TEST(SpareThreads, EveryChunkRunsOnceAndWaitingThreadsTakeSome) {
     std::set<std::thread::id> threads;
     long long elsewhere = 0;
     const long long off0 = spare_chunks_run();
+    // The caller's chunks wait (up to 10 s) until a spare thread has started
+    // one, so that a loaded machine, where a waiting thread may take longer
+    // than a chunk to wake, still shows the hand-off.
+    std::atomic<int> started_elsewhere{0};
     run_chunks(chunks, [&](int c) {
+      if (std::this_thread::get_id() != caller) {
+        started_elsewhere++;
+      } else if (chunks > 1) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (started_elsewhere.load() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+      }
       Busy(2000);
       runs[static_cast<size_t>(c)]++;
       std::lock_guard<std::mutex> lock(mu);
@@ -224,6 +234,45 @@ TEST(SpareThreads, OneItemPassOffersTheOtherThreads) {
   });
   EXPECT_GT(spare_chunks_run() - off0, 0);
   EXPECT_EQ(spare_threads_waiting(), 0);
+}
+
+// A pass of fewer items than threads offers the threads beyond one per item
+// as spare threads from the start: while item 0 runs, the 3 threads without
+// an item and item 1's worker, once it is done, serve it.
+TEST(SpareThreads, FewerItemsThanThreadsOfferTheRest) {
+  const long long off0 = spare_chunks_run();
+  std::vector<int> runs(8, 0);
+  testing::internal::CaptureStdout();
+  run_in_order(2, 5, 5, [&](long item, int) {
+    if (item == 0) {
+      ASSERT_TRUE(AwaitSpare(4));
+      run_chunks(8, [&](int c) {
+        Busy(2000);
+        runs[static_cast<size_t>(c)]++;
+      });
+    }
+    run_print("item %ld\n", item);
+  });
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "item 0\nitem 1\n");
+  EXPECT_EQ(runs, std::vector<int>(8, 1));
+  EXPECT_GT(spare_chunks_run() - off0, 0);
+  EXPECT_EQ(spare_threads_waiting(), 0) << "a spare thread still serves after the pass";
+}
+
+// A stop in such a pass ends the run with its status while the extra
+// spare threads sleep.
+TEST(SpareThreadsDeathTest, StopWithMoreThreadsThanItems) {
+  EXPECT_EXIT(
+      {
+        run_in_order(2, 6, 6, [](long item, int) {
+          if (item == 1) {
+            AwaitSpare(4);
+            end_run(5);
+          }
+        });
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(5), "");
 }
 
 }  // namespace
