@@ -141,6 +141,32 @@ int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int
   return valid;
 }
 
+// The valid scores of each subject with their non-zero values, in score
+// order: subject i's are score/value[start[i] .. start[i+1]-1].
+struct ScoresBySubject {
+  std::vector<int> start, score;
+  std::vector<double> value;
+  ScoresBySubject() = default;
+  ScoresBySubject(int N, int K, double **S, const int *null_flag,
+                  const std::vector<std::vector<int>> &nz)
+      : start(static_cast<size_t>(N) + 1, 0) {
+    for (int l = 0; l < K; l++)
+      if (null_flag[l] == 0)
+        for (int i : nz[static_cast<size_t>(l)]) start[static_cast<size_t>(i) + 1]++;
+    for (int i = 0; i < N; i++) start[static_cast<size_t>(i) + 1] += start[static_cast<size_t>(i)];
+    score.resize(static_cast<size_t>(start[static_cast<size_t>(N)]));
+    value.resize(score.size());
+    std::vector<int> next(start.begin(), start.end() - 1);
+    for (int l = 0; l < K; l++)
+      if (null_flag[l] == 0)
+        for (int i : nz[static_cast<size_t>(l)]) {
+          const size_t e = static_cast<size_t>(next[static_cast<size_t>(i)]++);
+          score[e] = l;
+          value[e] = S[l][i];
+        }
+  }
+};
+
 // Score vector and covariance of the valid scores S[0..K-1][0..N-1].
 //
 // The residual weighting R = V - V Z Iz Z' V (binary) or s2 (I - Z Iz Z')
@@ -185,6 +211,16 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   const double s2 = binary ? 1.0 : static_cast<double>(N) * w.SigmaSQ / static_cast<double>(N - p);
   const double var2 = binary ? 1.0 : w.SigmaSQ * w.SigmaSQ;
 
+  // Sparse sums of products: g[l][m] = sum over nz[l] of w_i S_l[i] S_m[i]
+  // takes only the subjects where S_m is not zero either, from the valid
+  // scores of each subject (by_subject). A skipped term is a zero, so each
+  // sum has the same terms in the same order; a pair without a shared
+  // subject has g = +0.0, as the full sum of zeros.
+  const ScoresBySubject by_subject = sparse ? ScoresBySubject(N, K, S, null_flag, nz)
+                                            : ScoresBySubject();
+  std::vector<double> g_row(sparse ? static_cast<size_t>(K) : 0, 0.0);
+  std::vector<int> touched;
+
   for (int l = 0; l < K; l++) {
     if (null_flag[l] != 0) continue;
     double u = 0.0;
@@ -194,6 +230,18 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
       for (int i = 0; i < N; i++) u += centerY[i] * S[l][i];
     U[l] = binary ? u : u / w.SigmaSQ;
 
+    if (sparse) {
+      for (int i : nz[static_cast<size_t>(l)]) {
+        const double f = binary ? w.v[i] * S[l][i] : S[l][i];
+        for (int e = by_subject.start[static_cast<size_t>(i)];
+             e < by_subject.start[static_cast<size_t>(i) + 1]; e++) {
+          const int m = by_subject.score[static_cast<size_t>(e)];
+          if (m < l) continue;
+          if (g_row[static_cast<size_t>(m)] == 0.0) touched.push_back(m);
+          g_row[static_cast<size_t>(m)] += f * by_subject.value[static_cast<size_t>(e)];
+        }
+      }
+    }
     for (int m = 0; m < K; m++) {
       if (null_flag[m] != 0) continue;
       if (m < l) {
@@ -202,10 +250,8 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
         continue;
       }
       double g = 0.0;
-      if (sparse && binary)
-        for (int i : nz[static_cast<size_t>(l)]) g += w.v[i] * S[l][i] * S[m][i];
-      else if (sparse)
-        for (int i : nz[static_cast<size_t>(l)]) g += S[l][i] * S[m][i];
+      if (sparse)
+        g = g_row[static_cast<size_t>(m)];
       else if (binary)
         for (int i = 0; i < N; i++) g += w.v[i] * S[l][i] * S[m][i];
       else
@@ -214,6 +260,8 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
       for (int d = 0; d < p; d++) h += r[l][d] * a[m][d];
       cov[l][m] = binary ? g - h : s2 * (g - h) / var2;
     }
+    for (int m : touched) g_row[static_cast<size_t>(m)] = 0.0;
+    touched.clear();
     // A NaN diagonal does not pass the test and leaves the score valid.
     if (cov[l][l] <= 0) {
       null_flag[l] = 1;
