@@ -21,6 +21,9 @@ constexpr double kCarrier = 0.1;
 // Collinearity bound on |det(X'X)| of the validity check.
 constexpr double kSingularDet = 1e-20;
 
+// Subjects per block when the genotype columns are copied into score rows.
+constexpr int kTransposeBlock = 64;
+
 // How the null model weights the subjects: the per-subject variances v of a
 // binary trait, or the residual variance SigmaSQ of a quantitative trait.
 struct NullWeighting {
@@ -461,12 +464,18 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
   double **S = dmatrix(0, N_SNP - 1, 0, N - 1);
   for (int j = 0; j < N_SNP; j++) mac_thresh[j] = 0;
   RowSupport support(N_SNP);
-  for (int i = 0; i < N; i++)
-    for (int j = 0; j < N_SNP; j++) {
-      S[j][i] = x[i][j];
-      support.note(j, i, x[i][j]);
-      if (x[i][j] >= 1) mac_thresh[j]++;
-    }
+  // In blocks of subjects, so that the block's rows of x stay in cache while
+  // each score's stretch of it is written; every row is still noted in
+  // subject order.
+  for (int i0 = 0; i0 < N; i0 += kTransposeBlock) {
+    const int i1 = N - i0 < kTransposeBlock ? N : i0 + kTransposeBlock;
+    for (int j = 0; j < N_SNP; j++)
+      for (int i = i0; i < i1; i++) {
+        S[j][i] = x[i][j];
+        support.note(j, i, x[i][j]);
+        if (x[i][j] >= 1) mac_thresh[j]++;
+      }
+  }
   const std::vector<double> *block = nullptr;
   const auto nz = support.take(N, p, z, &block);
   int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
