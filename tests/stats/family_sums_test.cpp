@@ -523,6 +523,15 @@ TEST(FamilySums, SameBitsOnRareVariants) {
             g.x0.m[i][j] = u < 0.1 ? 2.0 : u < 0.15 ? -1.0 : u < 0.2 ? -0.0 : u < 0.25 && model != 3 ? 0.4 : 1.0;
           }
         }
+        // A variant every subject carries once (a constant score), one every
+        // subject carries with one dosage apart (not constant), and now and
+        // then a non-finite null-model value (the covariance's full passes).
+        for (int i = 0; i < g.N; i++) {
+          g.x0.m[i][0] = 1.0;
+          g.x0.m[i][g.M - 1] = i == g.N / 2 ? 2.0 : 1.0;
+        }
+        if (c % 4 == 1) g.centerY[3] = std::numeric_limits<double>::quiet_NaN();
+        if (c % 4 == 3) g.v[1] = std::numeric_limits<double>::infinity();
         for (int family = 0; family < 3; family++) {
           if (family == 0 && g.thresh.empty()) continue;
           const Out a = Family(g, family, true), b = Family(g, family, false);
