@@ -34,6 +34,31 @@ void zero_dmatrix(double **m, int rows, int cols) {
   for (int r = 0; r < rows; r++) memset(m[r], 0, sizeof(double) * (size_t)cols);
 }
 
+// Subjects per block when the genotype columns are copied into rows.
+const int kCopyBlock = 64;
+
+// The rows the gene resampling reuses: the kept variants' columns of x (in
+// blocks of subjects, so that the block's rows of x stay in cache) with
+// their SKAT weights.
+void keep_skat_rows(int N, int D, int M, double **x, const int *null_snp, const double *weight_sq,
+                    int N_SKAT, FamilyRows &rows) {
+  rows.n_skat = N_SKAT;
+  rows.S_skat = dmatrix(0, N_SKAT - 1, 0, N - 1);
+  rows.SZ_skat = dmatrix(0, N_SKAT - 1, 0, D - 1);
+  rows.weight_skat = dvector(0, N_SKAT - 1);
+  zero_dmatrix(rows.SZ_skat, N_SKAT, D);
+  for (int j = 0, r = 0; j < M; j++)
+    if (null_snp[j] == 0) rows.weight_skat[r++] = weight_sq[j];
+  for (int i0 = 0; i0 < N; i0 += kCopyBlock) {
+    const int i1 = N - i0 < kCopyBlock ? N : i0 + kCopyBlock;
+    for (int j = 0, r = 0; j < M; j++) {
+      if (null_snp[j] != 0) continue;
+      double *row = rows.S_skat[r++];
+      for (int i = i0; i < i1; i++) row[i] = x[i][j];
+    }
+  }
+}
+
 void skat_test(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                RunArrays &run, GeneUnderTest &gene, FamilyRows &rows, double *weight_sq,
                MessageLog &log) {
@@ -56,20 +81,8 @@ void skat_test(const Settings &settings, const LoadedData &data, const NullModel
   append_variant_log(settings, variant_log_block(gene.geneID, M, gene.gene_snpID, gene.maf,
                                                  mac_snp, gene.nobs, U_snp, cov_snp));
   if (N_SKAT > 0) {
-    rows.n_skat = N_SKAT;
-    rows.S_skat = dmatrix(0, N_SKAT - 1, 0, N - 1);
-    rows.SZ_skat = dmatrix(0, N_SKAT - 1, 0, D - 1);
-    rows.weight_skat = dvector(0, N_SKAT - 1);
-    zero_dmatrix(rows.SZ_skat, N_SKAT, D);
     for (int j = 0; j < M; j++) weight_sq[j] = skat_weight(gene.maf[j]);
-    int r = 0;
-    for (int j = 0; j < M; j++) {
-      if (null_snp[j] != 0) continue;
-      double *row = rows.S_skat[r];
-      for (int i = 0; i < N; i++) row[i] = gene.x[i][j];
-      rows.weight_skat[r] = weight_sq[j];
-      r++;
-    }
+    if (settings.PERM_FLAG) keep_skat_rows(N, D, M, gene.x, null_snp, weight_sq, N_SKAT, rows);
     int inform = 0;
     ZEPH_metaPval_v2(2, M, U_snp, cov_snp, weight_sq, &rows.skat_stat, &run.pvalue_skat[k],
                      &inform);
@@ -117,13 +130,16 @@ void vt_test(const Settings &settings, const LoadedData &data, const NullModel &
     append_vt_log(settings, vt_log_block(gene.geneID, n_thresh, gene.thresh, mac_thresh,
                                          U_thresh, cov_thresh));
     if (N_VT > 0) {
-      rows.n_var = N_VT;
-      rows.S_var = dmatrix(0, N_VT - 1, 0, N - 1);
-      rows.SZ_var = dmatrix(0, N_VT - 1, 0, D - 1);
-      zero_dmatrix(rows.SZ_var, N_VT, D);
-      int r = 0;
-      for (int j = 0; j < n_thresh; j++)
-        if (null_thresh[j] == 0) memcpy(rows.S_var[r++], S_thresh[j], sizeof(double) * (size_t)N);
+      if (settings.PERM_FLAG) {
+        rows.n_var = N_VT;
+        rows.S_var = dmatrix(0, N_VT - 1, 0, N - 1);
+        rows.SZ_var = dmatrix(0, N_VT - 1, 0, D - 1);
+        zero_dmatrix(rows.SZ_var, N_VT, D);
+        int r = 0;
+        for (int j = 0; j < n_thresh; j++)
+          if (null_thresh[j] == 0)
+            memcpy(rows.S_var[r++], S_thresh[j], sizeof(double) * (size_t)N);
+      }
       if (N_VT <= kMaxKept) {
         int inform = 0;
         ZEPH_metaPval_v2(1, n_thresh, U_thresh, cov_thresh, weight_sq, &rows.vt_stat,

@@ -9,16 +9,17 @@
 // weight file under the additive model, the customized maximum test over the
 // user's weight vectors (also at most 19 kept scores). Writes the gene's
 // blocks of the three score logs, the p-values into the run's slots
-// pvalue_skat, pvalue_vt and pvalue_multi, and keeps the score rows that the
-// gene resampling reuses.
+// pvalue_skat, pvalue_vt and pvalue_multi, and, with resampling on, keeps
+// the score rows that the gene resampling reuses.
 
 #include "driver/gene_setup.h"
 #include "driver/input.h"
 #include "driver/run_setup.h"
 #include "driver/settings.h"
 
-// Score rows of the gene kept for its resampling; released with the gene's
-// arrays (release_family_rows).
+// Score rows of the gene kept for its resampling (built with resampling on
+// only; the statistics always); released with the gene's arrays
+// (release_family_rows).
 struct FamilyRows {
   double **S_var = nullptr;   // [N_VT][N] kept VT threshold scores, threshold order
   double **SZ_var = nullptr;  // [N_VT][p] scratch rows

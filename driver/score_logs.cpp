@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "driver/file_checks.h"
 #include "numeric/run_output.h"
@@ -36,6 +37,16 @@ void add(std::string &line, const char *format, double value) {
   line += buf;
 }
 
+// Room for a block of K lines of the given total header length: each line
+// ends with at most K entries of "\t%.9E" (at most 18 characters: sign,
+// ten digits, point, exponent of up to three digits) or "\t0" and a
+// newline. Reserved once, so that the block is never moved while it grows;
+// pages past the written end are never touched.
+size_t block_room(size_t headers, int K) {
+  const size_t k = K > 0 ? static_cast<size_t>(K) : 0;
+  return headers + k * (k + 1) / 2 * 18 + k * (k - (k > 0 ? 1 : 0)) / 2 * 2 + k;
+}
+
 }  // namespace
 
 void create_score_logs(const Settings &settings, const LoadedData &data,
@@ -49,17 +60,16 @@ void create_score_logs(const Settings &settings, const LoadedData &data,
 }
 
 void append_lower_triangle(std::string &line, int K, int j, double **cov) {
-  for (int c = 0; c < K; c++) {
-    if (c <= j)
-      add(line, "\t%.9E", cov[j][c]);
-    else
-      line += "\t0";
-  }
+  for (int c = 0; c < K && c <= j; c++) add(line, "\t%.9E", cov[j][c]);
+  for (int c = j + 1; c < K; c++) line.append("\t0", 2);
 }
 
 std::string variant_log_block(const char *geneID, int N_SNP, char **snpID, const double *maf,
                               const int *mac, const int *nobs, const double *U, double **cov) {
   std::string block;
+  size_t headers = 0;
+  for (int j = 0; j < N_SNP; j++) headers += strlen(geneID) + strlen(snpID[j]) + 64;
+  block.reserve(block_room(headers, N_SNP));
   char buf[2048];
   for (int j = 0; j < N_SNP; j++) {
     snprintf(buf, sizeof buf, "%s\t%s\t%E\t%d\t%d\t%.9E", geneID, snpID[j], maf[j], mac[j],
@@ -74,6 +84,8 @@ std::string variant_log_block(const char *geneID, int N_SNP, char **snpID, const
 std::string vt_log_block(const char *geneID, int n_thresh, const double *thresh, const int *mac,
                          const double *U, double **cov) {
   std::string block;
+  block.reserve(block_room(static_cast<size_t>(n_thresh > 0 ? n_thresh : 0) * (strlen(geneID) + 64),
+                           n_thresh));
   char buf[1200];
   for (int j = 0; j < n_thresh; j++) {
     snprintf(buf, sizeof buf, "%s\t%E\t%d\t%.9E", geneID, thresh[j], mac[j], U[j]);
@@ -87,6 +99,8 @@ std::string vt_log_block(const char *geneID, int n_thresh, const double *thresh,
 std::string multi_log_block(const char *geneID, int n_weight, const int *mac, const double *U,
                             double **cov) {
   std::string block;
+  block.reserve(block_room(static_cast<size_t>(n_weight > 0 ? n_weight : 0) * (strlen(geneID) + 64),
+                           n_weight));
   char buf[1200];
   for (int j = 0; j < n_weight; j++) {
     snprintf(buf, sizeof buf, "%s\t%d\t%d\t%.9E", geneID, j + 1, mac[j], U[j]);
@@ -99,23 +113,23 @@ std::string multi_log_block(const char *geneID, int n_weight, const int *mac, co
 
 // A gene's block is appended when the gene's output is written out (at once
 // on one thread, in gene order when genes run side by side).
-void append_vt_log(const Settings &settings, const std::string &block) {
+void append_vt_log(const Settings &settings, std::string block) {
   const char *name = settings.vtlog;
-  run_defer([name, block] {
+  run_defer([name, block = std::move(block)] {
     if (!append_log(name, block)) cannot_create(name);
   });
 }
 
-void append_variant_log(const Settings &settings, const std::string &block) {
+void append_variant_log(const Settings &settings, std::string block) {
   const char *name = settings.skatlog;
-  run_defer([name, block] {
+  run_defer([name, block = std::move(block)] {
     if (!append_log(name, block)) cannot_create(name);
   });
 }
 
-void append_multi_log(const Settings &settings, const std::string &block) {
+void append_multi_log(const Settings &settings, std::string block) {
   const char *name = settings.multilog;
-  run_defer([name, block] {
+  run_defer([name, block = std::move(block)] {
     if (!append_log(name, block)) cannot_create_multi(name);
   });
 }

@@ -40,10 +40,11 @@ std::string vt_log_block(const char *geneID, int n_thresh, const double *thresh,
 std::string multi_log_block(const char *geneID, int n_weight, const int *mac, const double *U,
                             double **cov);
 
-// Appends a block to the VT log, the variant log or the customized log;
-// stops the run when the log cannot be reopened.
-void append_vt_log(const Settings &settings, const std::string &block);
-void append_variant_log(const Settings &settings, const std::string &block);
-void append_multi_log(const Settings &settings, const std::string &block);
+// Appends a block (taken over, not copied: a big gene's block is most of a
+// gigabyte) to the VT log, the variant log or the customized log; stops the
+// run when the log cannot be reopened.
+void append_vt_log(const Settings &settings, std::string block);
+void append_variant_log(const Settings &settings, std::string block);
+void append_multi_log(const Settings &settings, std::string block);
 
 #endif

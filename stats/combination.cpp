@@ -122,30 +122,111 @@ void maximum_statistic(int n_thresh, const int *usable, int K, double *U, double
   free_ivector(index, 1, K);
 }
 
-// Method 2: SKAT over the usable scores.
+// Selection sort of v[0..n-1] into ascending |value|: for each position the
+// first value of strictly smallest |value| among the rest is swapped in,
+// exactly as gsl_eigen_symmv_sort orders the eigenvalues with
+// GSL_EIGEN_SORT_ABS_ASC, so values of equal |value| (x and -x, +0 and -0)
+// and NaNs end up in the same places.
+void sort_abs_ascending(int n, double *v) {
+  for (int i = 0; i + 1 < n; i++) {
+    int k = i;
+    double ek = v[i];
+    for (int j = i + 1; j < n; j++) {
+      const double ej = v[j];
+      if (std::fabs(ej) < std::fabs(ek)) {
+        k = j;
+        ek = ej;
+      }
+    }
+    if (k != i) {
+      v[k] = v[i];
+      v[i] = ek;
+    }
+  }
+}
+
+// SKAT of the m scores index[0..m-1] of S, covS and weight (index null: the
+// scores 0..m-1), as SKAT of the copied scores.
+void skat_of(int m, const int *index, const double *S, double **covS, const double *weight,
+             double *T, double *T_pvalue, int *errorInd) {
+  double Q = 0.0;
+  for (int a = 0; a < m; a++) {
+    const int i = index != nullptr ? index[a] : a;
+    Q += S[i] * weight[i] * S[i];
+  }
+  *T = Q;
+
+  // Weighted kernel, row-major, element (a, b) = sqrt(w_i) sqrt(w_j) covS[i][j]
+  // for the a-th and b-th scores i and j; each square root is taken once.
+  double *root = dvector(0, m - 1);
+  for (int a = 0; a < m; a++) root[a] = std::sqrt(weight[index != nullptr ? index[a] : a]);
+  double *KK = dvector(0, static_cast<long>(m) * m - 1);
+  for (int a = 0; a < m; a++) {
+    const double *row = covS[index != nullptr ? index[a] : a];
+    double *out = KK + static_cast<long>(a) * m;
+    for (int b = 0; b < m; b++) out[b] = root[a] * root[b] * row[index != nullptr ? index[b] : b];
+  }
+  free_dvector(root, 0, m - 1);
+  double *lambda0 = dvector(0, m - 1);
+  skat_kernel_eigenvalues(m, KK, lambda0);
+  free_dvector(KK, 0, static_cast<long>(m) * m - 1);
+
+  run_write("\n", 1);
+
+  double sum = 0.0;
+  int count = 0;
+  for (int i = 0; i < m; i++)
+    if (lambda0[i] >= 0) {
+      sum += lambda0[i];
+      count++;
+    }
+  if (count == 0) {
+    run_print("No Eigenvalue is bigger than 0!!");
+    *T_pvalue = kNotComputed;
+  } else {
+    const double cutoff = sum / count / kEigenCutoff;
+    int r = 0;
+    for (int i = 0; i < m; i++)
+      if (lambda0[i] > cutoff) r++;
+    double *lambda = dvector(0, r - 1);
+    double *delta = dvector(0, r - 1);
+    int *h = ivector(0, r - 1);
+    double *trace = dvector(0, 6);
+    for (int i = 0, k = 0; i < m; i++)
+      if (lambda0[i] > cutoff) {
+        lambda[k] = lambda0[i];
+        delta[k] = 0.0;
+        h[k] = 1;
+        k++;
+      }
+    for (int k = 0; k < 7; k++) trace[k] = 0.0;
+    int ifault = 0, lim = kDaviesTerms;
+    double sigma = 0.0, acc = kDaviesAccuracy, pvalue = 0.0;
+    qfc(lambda, delta, h, &r, &sigma, &Q, &lim, &acc, trace, &ifault, &pvalue);
+    *errorInd = ifault;
+    // Upper tail; a failed evaluation (-1) gives 2.
+    *T_pvalue = 1 - pvalue;
+    free_dvector(trace, 0, 6);
+    free_ivector(h, 0, r - 1);
+    free_dvector(delta, 0, r - 1);
+    free_dvector(lambda, 0, r - 1);
+  }
+  free_dvector(lambda0, 0, m - 1);
+}
+
+
+// Method 2: SKAT over the usable scores, read in place.
 void skat_statistic(int n_thresh, const int *usable, int K, double *U, double **V, double *weight,
                     double *T, double *pvalue, int *inform) {
   if (K == 0) {
     *pvalue = kNotComputed;
     return;
   }
-  double *U2 = dvector(0, K - 1);
-  double *weight2 = dvector(0, K - 1);
-  double **V2 = dmatrix(0, K - 1, 0, K - 1);
-  for (int i = 0, a = 0; i < n_thresh; i++) {
-    if (!usable[i]) continue;
-    U2[a] = U[i];
-    weight2[a] = weight[i];
-    for (int j = 0, b = 0; j < n_thresh; j++) {
-      if (!usable[j]) continue;
-      V2[a][b++] = V[i][j];
-    }
-    a++;
-  }
-  SKAT(K, U2, V2, weight2, T, pvalue, inform);
-  free_dmatrix(V2, 0, K - 1, 0, K - 1);
-  free_dvector(weight2, 0, K - 1);
-  free_dvector(U2, 0, K - 1);
+  int *index = ivector(0, K - 1);
+  for (int i = 0, a = 0; i < n_thresh; i++)
+    if (usable[i]) index[a++] = i;
+  skat_of(K, index, U, V, weight, T, pvalue, inform);
+  free_ivector(index, 0, K - 1);
 }
 
 // One accuracy stage of mvn_pvalue: budgets maxpts, 2 maxpts, 4 maxpts while
@@ -217,69 +298,29 @@ double mvn_pvalue(int N_WT, double wstat_max, double **Sigma, int *inform) {
   return p;
 }
 
-void SKAT(int m, double *S, double **covS, double *weight, double *T, double *T_pvalue,
-          int *errorInd) {
-  double Q = 0.0;
-  for (int i = 0; i < m; i++) Q += S[i] * weight[i] * S[i];
-  *T = Q;
+void skat_kernel_eigenvalues(int m, double *A, double *eval) {
+  gsl_matrix_view kernel = gsl_matrix_view_array(A, static_cast<size_t>(m), static_cast<size_t>(m));
+  gsl_vector_view values = gsl_vector_view_array(eval, static_cast<size_t>(m));
+  gsl_eigen_symm_workspace *work = gsl_eigen_symm_alloc(static_cast<size_t>(m));
+  gsl_eigen_symm(&kernel.matrix, &values.vector, work);
+  gsl_eigen_symm_free(work);
+  sort_abs_ascending(m, eval);
+}
 
-  // Weighted kernel, row-major, element (i, j) = sqrt(w_i) sqrt(w_j) covS[i][j].
-  double *KK = dvector(0, static_cast<long>(m) * m - 1);
-  for (int i = 0; i < m; i++)
-    for (int j = 0; j < m; j++)
-      KK[static_cast<long>(i) * m + j] = std::sqrt(weight[i]) * std::sqrt(weight[j]) * covS[i][j];
-  gsl_matrix_view kernel = gsl_matrix_view_array(KK, static_cast<size_t>(m), static_cast<size_t>(m));
-  gsl_vector *eval = gsl_vector_alloc(static_cast<size_t>(m));
+void skat_kernel_eigenvalues_with_vectors(int m, double *A, double *eval) {
+  gsl_matrix_view kernel = gsl_matrix_view_array(A, static_cast<size_t>(m), static_cast<size_t>(m));
+  gsl_vector *values = gsl_vector_alloc(static_cast<size_t>(m));
   gsl_matrix *evec = gsl_matrix_alloc(static_cast<size_t>(m), static_cast<size_t>(m));
   gsl_eigen_symmv_workspace *work = gsl_eigen_symmv_alloc(static_cast<size_t>(m));
-  gsl_eigen_symmv(&kernel.matrix, eval, evec, work);
+  gsl_eigen_symmv(&kernel.matrix, values, evec, work);
   gsl_eigen_symmv_free(work);
-  gsl_eigen_symmv_sort(eval, evec, GSL_EIGEN_SORT_ABS_ASC);
-  double *lambda0 = dvector(0, m - 1);
-  for (int i = 0; i < m; i++) lambda0[i] = gsl_vector_get(eval, static_cast<size_t>(i));
-  gsl_vector_free(eval);
+  gsl_eigen_symmv_sort(values, evec, GSL_EIGEN_SORT_ABS_ASC);
+  for (int i = 0; i < m; i++) eval[i] = gsl_vector_get(values, static_cast<size_t>(i));
+  gsl_vector_free(values);
   gsl_matrix_free(evec);
+}
 
-  run_write("\n", 1);
-
-  double sum = 0.0;
-  int count = 0;
-  for (int i = 0; i < m; i++)
-    if (lambda0[i] >= 0) {
-      sum += lambda0[i];
-      count++;
-    }
-  if (count == 0) {
-    run_print("No Eigenvalue is bigger than 0!!");
-    *T_pvalue = kNotComputed;
-  } else {
-    const double cutoff = sum / count / kEigenCutoff;
-    int r = 0;
-    for (int i = 0; i < m; i++)
-      if (lambda0[i] > cutoff) r++;
-    double *lambda = dvector(0, r - 1);
-    double *delta = dvector(0, r - 1);
-    int *h = ivector(0, r - 1);
-    double *trace = dvector(0, 6);
-    for (int i = 0, k = 0; i < m; i++)
-      if (lambda0[i] > cutoff) {
-        lambda[k] = lambda0[i];
-        delta[k] = 0.0;
-        h[k] = 1;
-        k++;
-      }
-    for (int k = 0; k < 7; k++) trace[k] = 0.0;
-    int ifault = 0, lim = kDaviesTerms;
-    double sigma = 0.0, acc = kDaviesAccuracy, pvalue = 0.0;
-    qfc(lambda, delta, h, &r, &sigma, &Q, &lim, &acc, trace, &ifault, &pvalue);
-    *errorInd = ifault;
-    // Upper tail; a failed evaluation (-1) gives 2.
-    *T_pvalue = 1 - pvalue;
-    free_dvector(trace, 0, 6);
-    free_ivector(h, 0, r - 1);
-    free_dvector(delta, 0, r - 1);
-    free_dvector(lambda, 0, r - 1);
-  }
-  free_dvector(lambda0, 0, m - 1);
-  free_dvector(KK, 0, static_cast<long>(m) * m - 1);
+void SKAT(int m, double *S, double **covS, double *weight, double *T, double *T_pvalue,
+          int *errorInd) {
+  skat_of(m, nullptr, S, covS, weight, T, T_pvalue, errorInd);
 }

@@ -36,7 +36,7 @@ double mvn_pvalue(int N_WT, double wstat_max, double **Sigma, int *inform);
 // SKAT statistic T = sum_i weight_i S_i^2 of m >= 1 scores S[0..m-1] with
 // covariance covS[0..m-1][0..m-1], and its p-value P(Q > T) where Q =
 // sum_j lambda_j chi2_1 over the eigenvalues of the kernel sqrt(w_i w_j)
-// covS[i][j] (GSL symmetric eigensolver) above 1e-5 of the mean
+// covS[i][j] (skat_kernel_eigenvalues) above 1e-5 of the mean
 // non-negative eigenvalue, by Davies' algorithm (AS 155) at accuracy 1e-8
 // with 10^9 integration terms at most. Prints a newline on every call. No
 // non-negative eigenvalue: prints "No Eigenvalue is bigger than 0!!",
@@ -44,5 +44,20 @@ double mvn_pvalue(int N_WT, double wstat_max, double **Sigma, int *inform);
 // Davies' fault code, and a failed evaluation gives *T_pvalue = 2.
 void SKAT(int m, double *S, double **covS, double *weight, double *T, double *T_pvalue,
           int *errorInd);
+
+// Eigenvalues of the symmetric m x m matrix A (row-major, m >= 1; A is
+// overwritten) into eval[0..m-1] in ascending absolute value. GSL's
+// eigenvalues-only solver (Householder reduction to tridiagonal form, then
+// implicit symmetric QR steps: Golub and Van Loan 8.3), then the selection
+// sort of gsl_eigen_symmv_sort: bit for bit the values and order of
+// skat_kernel_eigenvalues_with_vectors, which runs the same reduction and QR
+// steps and also accumulates the eigenvectors. O(m^3) time, no m x m storage
+// beyond A.
+void skat_kernel_eigenvalues(int m, double *A, double *eval);
+
+// The same eigenvalues through gsl_eigen_symmv (eigenvectors accumulated and
+// not read) and gsl_eigen_symmv_sort with GSL_EIGEN_SORT_ABS_ASC: the
+// straightforward form, about five times the work and a second m x m matrix.
+void skat_kernel_eigenvalues_with_vectors(int m, double *A, double *eval);
 
 #endif

@@ -21,6 +21,9 @@ constexpr double kCarrier = 0.1;
 // Collinearity bound on |det(X'X)| of the validity check.
 constexpr double kSingularDet = 1e-20;
 
+// Subjects per block when the genotype columns are copied into score rows.
+constexpr int kTransposeBlock = 64;
+
 // How the null model weights the subjects: the per-subject variances v of a
 // binary trait, or the residual variance SigmaSQ of a quantitative trait.
 struct NullWeighting {
@@ -87,22 +90,41 @@ bool score_is_constant(int n, const double *score) {
   return true;
 }
 
-// checkWarning_Quorvex of score (its non-zero subjects nz) with the fixed
+// The non-zero values of each score row: row l's subjects nz[l] in
+// ascending order with their values val[l]. Empty (no rows) when the full
+// passes are taken instead.
+struct SparseRows {
+  std::vector<std::vector<int>> nz;
+  std::vector<std::vector<double>> val;
+  bool empty() const { return nz.empty(); }
+};
+
+// checkWarning_Quorvex of a score given by its non-zero subjects nz and
+// values val (finite) with the fixed
 // block of finite covariates: X'X assembled from the block and the score's
 // sums over nz, entry by entry the values of the full pass.
-void check_score(int n, int p, const double *score, const std::vector<int> &nz, double **z,
-                 const std::vector<double> &block, int *singular_score,
+void check_score(int n, int p, const std::vector<int> &nz, const std::vector<double> &val,
+                 double **z, const std::vector<double> &block, int *singular_score,
                  int *singular_covariates) {
   *singular_score = 0;
   *singular_covariates = 0;
-  const bool constant = score_is_constant(n, score);
+  // Every value equals the first exactly when the row is all zeros (+0.0
+  // and -0.0 compare equal) or has no zero and its values are all equal: a
+  // row with a zero and a non-zero value is not constant.
+  bool constant = nz.empty();
+  if (nz.size() == static_cast<size_t>(n) && n > 0) {
+    constant = true;
+    for (double x : val)
+      if (!(x == val[0])) constant = false;
+  }
   const int np = p + 1;
   double **XX = dmatrix(1, np, 1, np);
   for (int a = 1; a <= np; a++)
     for (int b = 1; b <= np; b++)
       XX[a][b] = a >= 2 && b >= 2 ? block[static_cast<size_t>(a - 2) * p + (b - 2)] : 0.0;
-  for (int i : nz) {
-    const double s = score[i];
+  for (size_t e = 0; e < nz.size(); e++) {
+    const int i = nz[e];
+    const double s = val[e];
     XX[1][1] += s * s;
     for (int d = 0; d < p; d++) {
       XX[1][d + 2] += s * z[i][d];
@@ -116,20 +138,20 @@ void check_score(int n, int p, const double *score, const std::vector<int> &nz, 
 
 // Null flags from the counts and the validity check: a score is null when its
 // count is below MAC_LB or it is constant or collinear with the covariates.
-// Returns the number of valid scores. nz: the non-zero subjects of the rows
-// when the covariates and the rows are all finite (the check then takes the
-// fixed covariate block Z'Z, *block), else empty.
+// Returns the number of valid scores. rows: the rows' non-zero values when
+// the covariates and the rows are all finite (the check then takes them and
+// the fixed covariate block Z'Z, *block, and S is not read), else empty.
 int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int MAC_LB,
-                double *U, int *null_flag, const std::vector<std::vector<int>> &nz,
+                double *U, int *null_flag, const SparseRows &rows,
                 const std::vector<double> *block) {
   int valid = 0;
   for (int l = 0; l < K; l++) {
     int singular_score = 0, singular_covariates = 0;
-    if (nz.empty())
+    if (rows.empty())
       checkWarning_Quorvex(N, p, S[l], z, &singular_score, &singular_covariates);
     else
-      check_score(N, p, S[l], nz[static_cast<size_t>(l)], z, *block, &singular_score,
-                  &singular_covariates);
+      check_score(N, p, rows.nz[static_cast<size_t>(l)], rows.val[static_cast<size_t>(l)], z,
+                  *block, &singular_score, &singular_covariates);
     if (mac[l] < MAC_LB || singular_score == 1 || singular_covariates == 1) {
       null_flag[l] = 1;
       U[l] = 0.0;
@@ -141,7 +163,42 @@ int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int
   return valid;
 }
 
-// Score vector and covariance of the valid scores S[0..K-1][0..N-1].
+// The valid scores of each subject with their non-zero values, in score
+// order: subject i's are score/value[start[i] .. start[i+1]-1].
+struct ScoresBySubject {
+  std::vector<int> start, score;
+  std::vector<double> value;
+  ScoresBySubject() = default;
+  ScoresBySubject(int N, int K, const int *null_flag, const SparseRows &rows)
+      : start(static_cast<size_t>(N) + 1, 0) {
+    const auto &nz = rows.nz;
+    for (int l = 0; l < K; l++)
+      if (null_flag[l] == 0)
+        for (int i : nz[static_cast<size_t>(l)]) start[static_cast<size_t>(i) + 1]++;
+    for (int i = 0; i < N; i++) start[static_cast<size_t>(i) + 1] += start[static_cast<size_t>(i)];
+    score.resize(static_cast<size_t>(start[static_cast<size_t>(N)]));
+    value.resize(score.size());
+    std::vector<int> next(start.begin(), start.end() - 1);
+    for (int l = 0; l < K; l++)
+      if (null_flag[l] == 0)
+        for (size_t f = 0; f < nz[static_cast<size_t>(l)].size(); f++) {
+          const int i = nz[static_cast<size_t>(l)][f];
+          const size_t e = static_cast<size_t>(next[static_cast<size_t>(i)]++);
+          score[e] = l;
+          value[e] = rows.val[static_cast<size_t>(l)][f];
+        }
+  }
+};
+
+// Whether the covariance takes its sums over the rows' non-zero values: the
+// rows are given (finite rows and covariates) and the null model's vectors
+// are finite.
+bool sparse_sums(int N, const double *centerY, const NullWeighting &w, const SparseRows &rows) {
+  return !rows.empty() && all_finite(centerY, N) && (!w.binary() || all_finite(w.v, N));
+}
+
+// Score vector and covariance of the valid scores S[0..K-1][0..N-1] (S is
+// read only by the full passes, and may be null when sparse_sums holds).
 //
 // The residual weighting R = V - V Z Iz Z' V (binary) or s2 (I - Z Iz Z')
 // (quantitative) is never formed: with a_l = Z' W S_l (W = V, resp. I),
@@ -150,7 +207,7 @@ int flag_scores(int N, int p, int K, double **S, double **z, const int *mac, int
 // each row is completed. Returns the final number of valid scores.
 int score_and_covariance(int N, int p, int K, double **S, double **z, const double *centerY,
                          const NullWeighting &w, double **Iz, int valid, int *null_flag, double *U,
-                         double **cov, const std::vector<std::vector<int>> &nz) {
+                         double **cov, const SparseRows &rows) {
   for (int l = 0; l < K; l++)
     for (int m = 0; m < K; m++) cov[l][m] = 0.0;
   if (valid == 0) return 0;
@@ -158,7 +215,8 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   const bool binary = w.binary();
   // Sums over the non-zero subjects of each row when every other factor is
   // finite (see RowSupport).
-  const bool sparse = !nz.empty() && all_finite(centerY, N) && (!binary || all_finite(w.v, N));
+  const bool sparse = sparse_sums(N, centerY, w, rows);
+  const auto &nz = rows.nz;
   // a[l] = sum_i w_i S_l[i] z_i; r[l] = a[l]' Iz.
   double **a = dmatrix(0, K - 1, 0, p - 1);
   double **r = dmatrix(0, K - 1, 0, p - 1);
@@ -166,8 +224,10 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
     if (null_flag[l] != 0) continue;
     for (int d = 0; d < p; d++) a[l][d] = 0.0;
     if (sparse) {
-      for (int i : nz[static_cast<size_t>(l)]) {
-        double wi = binary ? w.v[i] * S[l][i] : S[l][i];
+      const std::vector<double> &val = rows.val[static_cast<size_t>(l)];
+      for (size_t e = 0; e < val.size(); e++) {
+        const int i = nz[static_cast<size_t>(l)][e];
+        double wi = binary ? w.v[i] * val[e] : val[e];
         for (int d = 0; d < p; d++) a[l][d] += wi * z[i][d];
       }
     } else {
@@ -185,15 +245,40 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
   const double s2 = binary ? 1.0 : static_cast<double>(N) * w.SigmaSQ / static_cast<double>(N - p);
   const double var2 = binary ? 1.0 : w.SigmaSQ * w.SigmaSQ;
 
+  // Sparse sums of products: g[l][m] = sum over nz[l] of w_i S_l[i] S_m[i]
+  // takes only the subjects where S_m is not zero either, from the valid
+  // scores of each subject (by_subject). A skipped term is a zero, so each
+  // sum has the same terms in the same order; a pair without a shared
+  // subject has g = +0.0, as the full sum of zeros.
+  const ScoresBySubject by_subject = sparse ? ScoresBySubject(N, K, null_flag, rows)
+                                            : ScoresBySubject();
+  std::vector<double> g_row(sparse ? static_cast<size_t>(K) : 0, 0.0);
+  std::vector<int> touched;
+
   for (int l = 0; l < K; l++) {
     if (null_flag[l] != 0) continue;
     double u = 0.0;
-    if (sparse)
-      for (int i : nz[static_cast<size_t>(l)]) u += centerY[i] * S[l][i];
-    else
+    if (sparse) {
+      const std::vector<double> &val = rows.val[static_cast<size_t>(l)];
+      for (size_t e = 0; e < val.size(); e++) u += centerY[nz[static_cast<size_t>(l)][e]] * val[e];
+    } else
       for (int i = 0; i < N; i++) u += centerY[i] * S[l][i];
     U[l] = binary ? u : u / w.SigmaSQ;
 
+    if (sparse) {
+      const std::vector<double> &val = rows.val[static_cast<size_t>(l)];
+      for (size_t e0 = 0; e0 < val.size(); e0++) {
+        const int i = nz[static_cast<size_t>(l)][e0];
+        const double f = binary ? w.v[i] * val[e0] : val[e0];
+        for (int e = by_subject.start[static_cast<size_t>(i)];
+             e < by_subject.start[static_cast<size_t>(i) + 1]; e++) {
+          const int m = by_subject.score[static_cast<size_t>(e)];
+          if (m < l) continue;
+          if (g_row[static_cast<size_t>(m)] == 0.0) touched.push_back(m);
+          g_row[static_cast<size_t>(m)] += f * by_subject.value[static_cast<size_t>(e)];
+        }
+      }
+    }
     for (int m = 0; m < K; m++) {
       if (null_flag[m] != 0) continue;
       if (m < l) {
@@ -202,10 +287,8 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
         continue;
       }
       double g = 0.0;
-      if (sparse && binary)
-        for (int i : nz[static_cast<size_t>(l)]) g += w.v[i] * S[l][i] * S[m][i];
-      else if (sparse)
-        for (int i : nz[static_cast<size_t>(l)]) g += S[l][i] * S[m][i];
+      if (sparse)
+        g = g_row[static_cast<size_t>(m)];
       else if (binary)
         for (int i = 0; i < N; i++) g += w.v[i] * S[l][i] * S[m][i];
       else
@@ -214,6 +297,8 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
       for (int d = 0; d < p; d++) h += r[l][d] * a[m][d];
       cov[l][m] = binary ? g - h : s2 * (g - h) / var2;
     }
+    for (int m : touched) g_row[static_cast<size_t>(m)] = 0.0;
+    touched.clear();
     // A NaN diagonal does not pass the test and leaves the score valid.
     if (cov[l][l] <= 0) {
       null_flag[l] = 1;
@@ -238,20 +323,24 @@ int score_and_covariance(int N, int p, int K, double **S, double **z, const doub
 // zero leaves a sum that starts at +0.0 unchanged (it is never -0.0), so
 // such a sum over these subjects alone has the same value.
 struct RowSupport {
-  std::vector<std::vector<int>> nz;
+  SparseRows rows;
   bool finite = true;
-  explicit RowSupport(int K) : nz(static_cast<size_t>(K)) {}
+  explicit RowSupport(int K) {
+    rows.nz.resize(static_cast<size_t>(K));
+    rows.val.resize(static_cast<size_t>(K));
+  }
   void note(int l, int i, double value) {
     if (value == 0.0) return;
     if (!std::isfinite(value)) finite = false;
-    nz[static_cast<size_t>(l)].push_back(i);
+    rows.nz[static_cast<size_t>(l)].push_back(i);
+    rows.val[static_cast<size_t>(l)].push_back(value);
   }
   // The rows' subjects, or none; *block receives Z'Z of the covariates.
-  std::vector<std::vector<int>> take(int N, int p, double **z, const std::vector<double> **block) {
+  SparseRows take(int N, int p, double **z, const std::vector<double> **block) {
     const Covariates &c = covariates(N, p, z);
     *block = &c.block;
     if (!finite || !c.finite) return {};
-    return std::move(nz);
+    return std::move(rows);
   }
 };
 
@@ -347,10 +436,10 @@ void vt_family(int MODEL, int N, int p, int N_SNP, double **x0, double **z, doub
   free_ivector(in, 0, N_UNIQ * N_SNP - 1);
 
   const std::vector<double> *block = nullptr;
-  const auto nz = support.take(N, p, z, &block);
-  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
+  const SparseRows rows = support.take(N, p, z, &block);
+  int valid = flag_scores(N, p, N_UNIQ, S_var, z, mac_thresh, MAC_LB, U, null_thresh, rows, block);
   *N_WT = score_and_covariance(N, p, N_UNIQ, S_var, z, centerY, w, Iz, valid, null_thresh, U,
-                               cov, nz);
+                               cov, rows);
 }
 
 void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
@@ -394,11 +483,11 @@ void multi_family(int N, int p, int N_SNP, double **x0, double **z, double *cent
     mac_weight[k] = mac;
   }
   const std::vector<double> *block = nullptr;
-  const auto nz = support.take(N, p, z, &block);
+  const SparseRows rows = support.take(N, p, z, &block);
   int valid =
-      flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, nz, block);
+      flag_scores(N, p, n_weight, S_weight, z, mac_weight, MAC_LB, U, null_weight, rows, block);
   *N_MULTI = score_and_covariance(N, p, n_weight, S_weight, z, centerY, w, Iz, valid, null_weight,
-                                  U, cov, nz);
+                                  U, cov, rows);
   free_dmatrix(S_weight, 0, n_weight - 1, 0, N - 1);
 }
 
@@ -409,21 +498,33 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
     *N_WT = 0;
     return;
   }
-  // The columns of x, one contiguous row per score.
-  double **S = dmatrix(0, N_SNP - 1, 0, N - 1);
+  // The non-zero values of the columns of x, noted in blocks of subjects
+  // (the block's rows of x stay in cache), each row in subject order.
   for (int j = 0; j < N_SNP; j++) mac_thresh[j] = 0;
   RowSupport support(N_SNP);
-  for (int i = 0; i < N; i++)
-    for (int j = 0; j < N_SNP; j++) {
-      S[j][i] = x[i][j];
-      support.note(j, i, x[i][j]);
-      if (x[i][j] >= 1) mac_thresh[j]++;
-    }
+  for (int i0 = 0; i0 < N; i0 += kTransposeBlock) {
+    const int i1 = N - i0 < kTransposeBlock ? N : i0 + kTransposeBlock;
+    for (int j = 0; j < N_SNP; j++)
+      for (int i = i0; i < i1; i++) {
+        support.note(j, i, x[i][j]);
+        if (x[i][j] >= 1) mac_thresh[j]++;
+      }
+  }
   const std::vector<double> *block = nullptr;
-  const auto nz = support.take(N, p, z, &block);
-  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, nz, block);
-  *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov, nz);
-  free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
+  const SparseRows rows = support.take(N, p, z, &block);
+  // The columns of x as contiguous rows, only for the full passes.
+  double **S = nullptr;
+  if (rows.empty() || !sparse_sums(N, centerY, w, rows)) {
+    S = dmatrix(0, N_SNP - 1, 0, N - 1);
+    for (int i0 = 0; i0 < N; i0 += kTransposeBlock) {
+      const int i1 = N - i0 < kTransposeBlock ? N : i0 + kTransposeBlock;
+      for (int j = 0; j < N_SNP; j++)
+        for (int i = i0; i < i1; i++) S[j][i] = x[i][j];
+    }
+  }
+  int valid = flag_scores(N, p, N_SNP, S, z, mac_thresh, MAC_LB, U, null_thresh, rows, block);
+  *N_WT = score_and_covariance(N, p, N_SNP, S, z, centerY, w, Iz, valid, null_thresh, U, cov, rows);
+  if (S != nullptr) free_dmatrix(S, 0, N_SNP - 1, 0, N - 1);
 }
 
 }  // namespace

@@ -35,7 +35,35 @@ const char kGeno[] =
 const char kMap[] = "G\tv1\t0.005\nG\tv2\t0.008\nG\tv3\t0.03\nG\tv4\t0.045\n";
 const char kWeights[] = "G v1 1 0\nG v2 1 0\nG v3 0 1\nG v4 0 1\n";
 
-TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) {
+// The gene's family tests with resampling on or off; rows and the run's
+// p-values and counts returned for comparison.
+struct FamilyRun {
+  double skat_stat = -1, vt_stat = -1, p_skat = -1, p_vt = -1, p_multi = -1;
+  int n_skat = -1, n_vt = -1, n_multi = -1;
+  bool rows_built = true;
+};
+
+FamilyRun RunFamilyTests(bool resample, bool check_rows);
+void CheckRows(const GeneUnderTest &gene, const NullModel &nm, const RunArrays &run,
+               const FamilyRows &rows);
+
+TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) { RunFamilyTests(true, true); }
+
+TEST(FamilyTests, WithoutResamplingNoRowsAndTheSameStatistics) {
+  const FamilyRun on = RunFamilyTests(true, false), off = RunFamilyTests(false, false);
+  EXPECT_FALSE(off.rows_built);
+  EXPECT_EQ(off.skat_stat, on.skat_stat);
+  EXPECT_EQ(off.vt_stat, on.vt_stat);
+  EXPECT_EQ(off.p_skat, on.p_skat);
+  EXPECT_EQ(off.p_vt, on.p_vt);
+  EXPECT_EQ(off.p_multi, on.p_multi);
+  EXPECT_EQ(off.n_skat, on.n_skat);
+  EXPECT_EQ(off.n_vt, on.n_vt);
+  EXPECT_EQ(off.n_multi, on.n_multi);
+}
+
+FamilyRun RunFamilyTests(bool resample, bool check_rows) {
+  FamilyRun result;
   const std::string dir = scratch_dir();
   const std::string ph = put_file(dir, "pheno.txt", kPheno), ge = put_file(dir, "geno.txt", kGeno),
                     ma = put_file(dir, "mapping.txt", kMap), wf = put_file(dir, "w.txt", kWeights);
@@ -50,6 +78,7 @@ TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) {
   s.vtlog = vt.c_str();
   s.skatlog = sk.c_str();
   s.multilog = mu.c_str();
+  s.PERM_FLAG = resample ? 1 : 0;
   LoadedData data;
   load_data(s, &data);
   NullModel nm;
@@ -62,12 +91,30 @@ TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) {
   WeightIndex weights;
   GeneUnderTest gene;
   long map_index = 0;
-  ASSERT_EQ(select_gene_variants(s, data, index, run, map_index, gene), 4);
+  EXPECT_EQ(select_gene_variants(s, data, index, run, map_index, gene), 4);
   read_gene_data(s, data, weights, run, gene);
-  ASSERT_TRUE(burden_step(s, data, run, gene, log));
+  EXPECT_TRUE(burden_step(s, data, run, gene, log));
   burden_tests(s, data, nm, run, gene, log);
   FamilyRows rows;
   family_tests(s, data, nm, run, gene, rows, log);
+  result = {rows.skat_stat, rows.vt_stat, run.pvalue_skat[0], run.pvalue_vt[0],
+            run.pvalue_multi[0], run.N_SKAT, run.N_VT, run.N_MULTI,
+            rows.S_skat != nullptr || rows.S_var != nullptr || rows.weight_skat != nullptr ||
+                rows.SZ_skat != nullptr || rows.SZ_var != nullptr};
+  if (check_rows) CheckRows(gene, nm, run, rows);
+  release_family_rows(data, rows);
+  EXPECT_EQ(rows.S_var, nullptr);
+  EXPECT_EQ(rows.S_skat, nullptr);
+  EXPECT_EQ(rows.weight_skat, nullptr);
+  release_gene(data, run, gene);
+  free_run(s, data, nm, run);
+  free_loaded_data(&data);
+  if (!testing::Test::HasFailure()) remove_dir(dir);
+  return result;
+}
+
+void CheckRows(const GeneUnderTest &gene, const NullModel &nm, const RunArrays &run,
+               const FamilyRows &rows) {
 
   const int N = 12;
   // Every variant is a valid SKAT score: the rows are the columns of the
@@ -109,15 +156,6 @@ TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) {
   // Two weight vectors, both valid.
   EXPECT_EQ(run.N_MULTI, 2);
   EXPECT_LE(run.pvalue_multi[0], 1.0);
-
-  release_family_rows(data, rows);
-  EXPECT_EQ(rows.S_var, nullptr);
-  EXPECT_EQ(rows.S_skat, nullptr);
-  EXPECT_EQ(rows.weight_skat, nullptr);
-  release_gene(data, run, gene);
-  free_run(s, data, nm, run);
-  free_loaded_data(&data);
-  if (!HasFailure()) remove_dir(dir);
 }
 
 }  // namespace
