@@ -263,7 +263,7 @@ TEST(SpareThreads, FewerItemsThanThreadsOfferTheRest) {
 // spare threads sleep.
 TEST(SpareThreadsDeathTest, StopWithMoreThreadsThanItems) {
   EXPECT_EXIT(
-      {
+      run_to_exit([&] {
         run_in_order(2, 6, 6, [](long item, int) {
           if (item == 1) {
             AwaitSpare(4);
@@ -271,7 +271,7 @@ TEST(SpareThreadsDeathTest, StopWithMoreThreadsThanItems) {
           }
         });
         std::exit(0);
-      },
+      }),
       ::testing::ExitedWithCode(5), "");
 }
 
