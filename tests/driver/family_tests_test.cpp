@@ -37,8 +37,8 @@ const char kWeights[] = "G v1 1 0\nG v2 1 0\nG v3 0 1\nG v4 0 1\n";
 
 TEST(FamilyTests, RowsKeptForResamplingMatchTheKeptScores) {
   const std::string dir = scratch_dir();
-  const std::string ph = put_file(dir, "pheno.txt", kPheno), ge = put_file(dir, "geno.txt", kGeno),
-                    ma = put_file(dir, "mapping.txt", kMap), wf = put_file(dir, "w.txt", kWeights);
+  const std::string ph = write_file(dir, "pheno.txt", kPheno), ge = write_file(dir, "geno.txt", kGeno),
+                    ma = write_file(dir, "mapping.txt", kMap), wf = write_file(dir, "w.txt", kWeights);
   const std::string vt = dir + "/vt.log", sk = dir + "/skat.log", mu = dir + "/multi.log";
   Settings s;
   set_defaults(&s);
