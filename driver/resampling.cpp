@@ -13,8 +13,6 @@ const char *const kRefitWarning = "\nLogisticReg Warning:MLE iteration NOT conve
 
 namespace {
 
-const long kGammaPoolRows = N_PERM_STEP3;
-
 bool permutes(const ResampleScheme &scheme) { return !(scheme.binary && scheme.D > 1); }
 
 // Uniforms one resample consumes from its generator.
@@ -225,7 +223,7 @@ void make_resample(ResampleScheme &scheme, long s, Resample &r, bool mark) {
         for (int d = 1; d < D; d++) rec[d + 1] = z[i][d];
       }
   } else {
-    score_yz_quanTrait_gamma(N, D, r.permY, z, gamma, r.centerY, &r.SigmaSQ, scheme.Iz);
+    score_yz_quanTrait_gamma(N, D, r.permY, z, gamma, r.centerY, &r.SigmaSQ);
     r.Iz = scheme.Iz;
     double sum = 0.0;
     for (int i = 0; i < N; i++) {
