@@ -4,6 +4,9 @@
 #   bash build.sh test      install what is missing (with bcftools and plink),
 #                           build, run every test (a Release build and an
 #                           ASan/UBSan build)
+#   bash build.sh tsan      install what is missing, build with ThreadSanitizer
+#                           and run the tests of the threaded code
+# Under CI=true every build treats a compiler warning as an error.
 set -euo pipefail
 cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
@@ -44,6 +47,18 @@ run_example() {
   echo "Example output files are in $out/"
 }
 
+# The tests that run code on several threads (the ordered passes, the spare
+# threads, the pools and the whole runs side by side), selected by name.
+TSAN_TESTS='RunInOrder|SpareThreads|ThreadCount|GenesSideBySide|CommonPassThreads|PoolSizes|SharedIntegration|VariantLanes|StageSplit|MvnSpareThreads|GenotypeLoadingInRanges'
+
+run_tsan() {
+  configure_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_TSAN=ON
+  # Death tests re-run the test program for the child instead of forking a
+  # process that has threads; any report fails the test (exit status 66).
+  (cd build-tsan && GTEST_DEATH_TEST_STYLE=threadsafe TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1" \
+     ctest --output-on-failure -j "$JOBS" -R "$TSAN_TESTS")
+}
+
 run_tests() {
   configure_build build -DCMAKE_BUILD_TYPE=Release
   (cd build && ctest --output-on-failure -j "$JOBS")
@@ -54,5 +69,6 @@ run_tests() {
 case "${1:-}" in
   example) install_missing; run_example ;;
   test) install_missing test; run_tests ;;
-  *) echo "usage: bash build.sh example|test" >&2; exit 2 ;;
+  tsan) install_missing; run_tsan ;;
+  *) echo "usage: bash build.sh example|test|tsan" >&2; exit 2 ;;
 esac

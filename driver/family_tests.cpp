@@ -72,10 +72,10 @@ void skat_test(const Settings &settings, const LoadedData &data, const NullModel
   int N_SKAT = 0;
   // The minor-allele-count bound of SKAT is always 0.
   if (data.pheno.BINARY_Y)
-    SKAT_binary(N, D, M, data.pheno.y, gene.x, data.pheno.z, null_model.centerY, null_model.v,
+    SKAT_binary(N, D, M, gene.x, data.pheno.z, null_model.centerY, null_model.v,
                 null_model.Iz, 0, mac_snp, U_snp, cov_snp, &N_SKAT, null_snp);
   else
-    SKAT_quan(N, D, M, data.pheno.y, gene.x, data.pheno.z, null_model.centerY,
+    SKAT_quan(N, D, M, gene.x, data.pheno.z, null_model.centerY,
               null_model.SigmaSQ, null_model.Iz, 0, mac_snp, U_snp, cov_snp, &N_SKAT, null_snp);
   run.N_SKAT = N_SKAT;
   append_variant_log(settings, variant_log_block(gene.geneID, M, gene.gene_snpID, gene.maf,
@@ -118,12 +118,12 @@ void vt_test(const Settings &settings, const LoadedData &data, const NullModel &
     double **cov_thresh = dmatrix(0, n_thresh - 1, 0, n_thresh - 1);
     int *mac_thresh = ivector(0, n_thresh - 1);
     if (data.pheno.BINARY_Y)
-      VT_binary_fixThresh(model, N, D, M, data.pheno.y, gene.x0, data.pheno.z,
+      VT_binary_fixThresh(model, N, D, M, gene.x0, data.pheno.z,
                           null_model.centerY, null_model.v, null_model.Iz, n_thresh, gene.thresh,
                           gene.maf, gene.q, settings.MAC_LB, mac_thresh, S_thresh, U_thresh,
                           cov_thresh, &N_VT, null_thresh);
     else
-      VT_quan_fixThresh(model, N, D, M, data.pheno.y, gene.x0, data.pheno.z, null_model.centerY,
+      VT_quan_fixThresh(model, N, D, M, gene.x0, data.pheno.z, null_model.centerY,
                         null_model.SigmaSQ, null_model.Iz, n_thresh, gene.thresh, gene.maf,
                         gene.q, settings.MAC_LB, mac_thresh, S_thresh, U_thresh, cov_thresh,
                         &N_VT, null_thresh);
@@ -178,11 +178,11 @@ void customized_test(const Settings &settings, const LoadedData &data,
   int *mac_weight = ivector(0, n_weight - 1);
   int N_MULTI = 0;
   if (data.pheno.BINARY_Y)
-    MULTI_binary(N, D, M, data.pheno.y, gene.x0, data.pheno.z, null_model.centerY, null_model.v,
+    MULTI_binary(N, D, M, gene.x0, data.pheno.z, null_model.centerY, null_model.v,
                  null_model.Iz, n_weight, gene.wt, gene.q, settings.MAC_LB, mac_weight, U_weight,
                  cov_weight, &N_MULTI, null_weight);
   else
-    MULTI_quan(N, D, M, data.pheno.y, gene.x0, data.pheno.z, null_model.centerY,
+    MULTI_quan(N, D, M, gene.x0, data.pheno.z, null_model.centerY,
                null_model.SigmaSQ, null_model.Iz, n_weight, gene.wt, gene.q, settings.MAC_LB,
                mac_weight, U_weight, cov_weight, &N_MULTI, null_weight);
   run.N_MULTI = N_MULTI;

@@ -93,12 +93,6 @@ void stop_run(const char *format, ...) {
   stop_with_message(std::string(text.data(), static_cast<std::size_t>(n > 0 ? n : 0)));
 }
 
-const char *non_regular_kind(const char *name) {
-  struct stat st;
-  if (stat(name, &st) != 0) return nullptr;
-  return kind_of_mode(st.st_mode);
-}
-
 namespace {
 
 [[noreturn]] void fail_non_regular(const char *name, const char *kind, mode_t mode) {

@@ -23,10 +23,6 @@
 // kind is the file's name in messages, such as "genotype file".
 std::FILE *open_input_file(const char *name, const char *kind);
 
-// What a file that is not a regular file is ("a directory", "a pipe", ...),
-// or nullptr for a regular file or one that cannot be examined.
-const char *non_regular_kind(const char *name);
-
 // Stops the run before any output is created when an output file in force
 // names an input file (one the run reads, or the mapping or weight file
 // named on the command line), or another output, as

@@ -13,8 +13,6 @@ const char *const kRefitWarning = "\nLogisticReg Warning:MLE iteration NOT conve
 
 namespace {
 
-const long kGammaPoolRows = N_PERM_STEP3;
-
 bool permutes(const ResampleScheme &scheme) { return !(scheme.binary && scheme.D > 1); }
 
 // Uniforms one resample consumes from its generator.
@@ -67,10 +65,32 @@ void init_resample_scheme(const Settings &settings, const LoadedData &data,
   scheme.mmore = settings.mmore;
   scheme.DELTA = null_model.DELTA;
 
+  set_run_wide_values(scheme);
   alloc_resample(scheme, r);
 }
 
-void alloc_resample(ResampleScheme &scheme, Resample &r) {
+void set_run_wide_values(ResampleScheme &scheme) {
+  const int N = scheme.N, D = scheme.D;
+  scheme.fixed_variance = !scheme.binary || D == 1;
+  if (scheme.binary && D == 1 && scheme.v_fixed == nullptr) {
+    // The intercept-only model does not depend on the trait: its variances,
+    // inverse information and means are those of every resample. It is
+    // evaluated at a zero trait, whose residuals are minus the means.
+    scheme.v_fixed = dvector(0, N - 1);
+    scheme.mu_fixed = dvector(0, N - 1);
+    scheme.Iz_fixed = dmatrix(0, 0, 0, 0);
+    double *zero_y = dvector(0, N - 1);
+    double *center = dvector(0, N - 1);
+    for (int i = 0; i < N; i++) zero_y[i] = 0.0;
+    score_yz_gamma(N, 1, zero_y, scheme.z, scheme.mleZ, center, scheme.v_fixed,
+                   scheme.Iz_fixed);
+    for (int i = 0; i < N; i++) scheme.mu_fixed[i] = 0.0 - center[i];
+    free_dvector(center, 0, N - 1);
+    free_dvector(zero_y, 0, N - 1);
+  }
+}
+
+void alloc_resample(const ResampleScheme &scheme, Resample &r) {
   const int N = scheme.N, D = scheme.D;
   r = Resample();
   r.permY = dvector(0, N - 1);
@@ -87,19 +107,6 @@ void alloc_resample(ResampleScheme &scheme, Resample &r) {
   for (int i = 0; i < N; i++)
     if (scheme.z[i][0] != 1.0) intercept = false;
   if (scheme.binary && intercept) r.packed = dvector(0, (long)N * (D + 1) - 1);
-
-  scheme.fixed_variance = !scheme.binary || D == 1;
-  if (scheme.binary && D == 1 && scheme.v_fixed == nullptr) {
-    // The intercept-only model does not depend on the trait: its variances,
-    // inverse information and means are those of every resample.
-    scheme.v_fixed = dvector(0, N - 1);
-    scheme.mu_fixed = dvector(0, N - 1);
-    scheme.Iz_fixed = dmatrix(0, 0, 0, 0);
-    for (int i = 0; i < N; i++) r.permY[i] = 0.0;
-    score_yz_gamma(N, 1, r.permY, scheme.z, scheme.mleZ, r.centerY, scheme.v_fixed,
-                   scheme.Iz_fixed);
-    for (int i = 0; i < N; i++) scheme.mu_fixed[i] = 0.0 - r.centerY[i];
-  }
 }
 
 void free_resample(const ResampleScheme &scheme, Resample &r) {
@@ -216,7 +223,7 @@ void make_resample(ResampleScheme &scheme, long s, Resample &r, bool mark) {
         for (int d = 1; d < D; d++) rec[d + 1] = z[i][d];
       }
   } else {
-    score_yz_quanTrait_gamma(N, D, r.permY, z, gamma, r.centerY, &r.SigmaSQ, scheme.Iz);
+    score_yz_quanTrait_gamma(N, D, r.permY, z, gamma, r.centerY, &r.SigmaSQ);
     r.Iz = scheme.Iz;
     double sum = 0.0;
     for (int i = 0; i < N; i++) {

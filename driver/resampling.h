@@ -82,9 +82,15 @@ void init_resample_scheme(const Settings &settings, const LoadedData &data,
                           Resample &r);
 void free_resample_scheme(ResampleScheme &scheme, Resample &r);
 
-// Allocates the storage of r for a scheme whose data pointers are set (and,
-// for a binary trait without covariates, the fixed null model, once).
-void alloc_resample(ResampleScheme &scheme, Resample &r);
+// Sets the scheme's run-wide values from its data pointers, once, before any
+// resample is allocated or any worker thread starts: fixed_variance and, for
+// a binary trait without covariates, the fixed null model (v_fixed,
+// mu_fixed, Iz_fixed). Every later use only reads them.
+void set_run_wide_values(ResampleScheme &scheme);
+
+// Allocates the storage of r for a scheme whose run-wide values are set; it
+// reads the scheme only, so threads may call it side by side.
+void alloc_resample(const ResampleScheme &scheme, Resample &r);
 
 // Releases the storage of r alone (a further resample of the same scheme).
 void free_resample(const ResampleScheme &scheme, Resample &r);

@@ -529,7 +529,7 @@ void skat_family(int N, int p, int N_SNP, double **x, double **z, double *center
 
 }  // namespace
 
-void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, double **x0,
+void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double **x0,
                          double **z, double *centerY, double *v, double **Iz, int N_UNIQ,
                          double *thresh, double *maf, double *q, int MAC_LB, int *mac_thresh,
                          double **S_var, double *U, double **cov, int *N_WT, int *null_thresh) {
@@ -537,7 +537,7 @@ void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, dou
             MAC_LB, mac_thresh, S_var, U, cov, N_WT, null_thresh);
 }
 
-void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, double **x0,
+void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double **x0,
                        double **z, double *centerY, double SigmaSQ, double **Iz, int N_UNIQ,
                        double *thresh, double *maf, double *q, int MAC_LB, int *mac_thresh,
                        double **S_var, double *U, double **cov, int *N_WT, int *null_thresh) {
@@ -545,7 +545,7 @@ void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double * /*y*/, doubl
             thresh, maf, q, MAC_LB, mac_thresh, S_var, U, cov, N_WT, null_thresh);
 }
 
-void MULTI_binary(int N, int p, int N_SNP, double * /*y*/, double **x0, double **z,
+void MULTI_binary(int N, int p, int N_SNP, double **x0, double **z,
                   double *centerY, double *v, double **Iz, int n_weight, double **wt, double *q,
                   int MAC_LB, int *mac_weight, double *U, double **cov, int *N_MULTI,
                   int *null_weight) {
@@ -553,21 +553,21 @@ void MULTI_binary(int N, int p, int N_SNP, double * /*y*/, double **x0, double *
                mac_weight, U, cov, N_MULTI, null_weight);
 }
 
-void MULTI_quan(int N, int p, int N_SNP, double * /*y*/, double **x0, double **z, double *centerY,
+void MULTI_quan(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
                 double SigmaSQ, double **Iz, int n_weight, double **wt, double *q, int MAC_LB,
                 int *mac_weight, double *U, double **cov, int *N_MULTI, int *null_weight) {
   multi_family(N, p, N_SNP, x0, z, centerY, NullWeighting{nullptr, SigmaSQ}, Iz, n_weight, wt, q,
                MAC_LB, mac_weight, U, cov, N_MULTI, null_weight);
 }
 
-void SKAT_binary(int N, int p, int N_SNP, double * /*y*/, double **x, double **z,
+void SKAT_binary(int N, int p, int N_SNP, double **x, double **z,
                  double *centerY, double *v, double **Iz, int MAC_LB, int *mac_thresh, double *U,
                  double **cov, int *N_WT, int *null_thresh) {
   skat_family(N, p, N_SNP, x, z, centerY, NullWeighting{v, 0.0}, Iz, MAC_LB, mac_thresh, U, cov,
               N_WT, null_thresh);
 }
 
-void SKAT_quan(int N, int p, int N_SNP, double * /*y*/, double **x, double **z, double *centerY,
+void SKAT_quan(int N, int p, int N_SNP, double **x, double **z, double *centerY,
                double SigmaSQ, double **Iz, int MAC_LB, int *mac_thresh, double *U, double **cov,
                int *N_WT, int *null_thresh) {
   skat_family(N, p, N_SNP, x, z, centerY, NullWeighting{nullptr, SigmaSQ}, Iz, MAC_LB,

@@ -38,29 +38,29 @@
 // alleles (x0 > 0.5 summed), else getS_REC_impute over the missing ones;
 // otherwise (additive) the allele sum, a missing genotype counting
 // 2(1 - q_j). Counts by burdenMAC; the scores are written to S_var.
-void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double *y, double **x0, double **z,
+void VT_binary_fixThresh(int MODEL, int N, int p, int N_SNP, double **x0, double **z,
                          double *centerY, double *v, double **Iz, int N_UNIQ, double *thresh,
                          double *maf, double *q, int MAC_LB, int *mac_thresh, double **S_var,
                          double *U, double **cov, int *N_WT, int *null_thresh);
-void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double *y, double **x0, double **z,
+void VT_quan_fixThresh(int MODEL, int N, int p, int N_SNP, double **x0, double **z,
                        double *centerY, double SigmaSQ, double **Iz, int N_UNIQ, double *thresh,
                        double *maf, double *q, int MAC_LB, int *mac_thresh, double **S_var,
                        double *U, double **cov, int *N_WT, int *null_thresh);
 
 // Customized scores: sum_j wt[k][j] g_ij, g_ij = x0[i][j] or, when missing,
 // 2(1 - q_j). Count: subjects with some wt[k][j] > 0 and x0[i][j] > 0.1.
-void MULTI_binary(int N, int p, int N_SNP, double *y, double **x0, double **z, double *centerY,
+void MULTI_binary(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
                   double *v, double **Iz, int n_weight, double **wt, double *q, int MAC_LB,
                   int *mac_weight, double *U, double **cov, int *N_MULTI, int *null_weight);
-void MULTI_quan(int N, int p, int N_SNP, double *y, double **x0, double **z, double *centerY,
+void MULTI_quan(int N, int p, int N_SNP, double **x0, double **z, double *centerY,
                 double SigmaSQ, double **Iz, int n_weight, double **wt, double *q, int MAC_LB,
                 int *mac_weight, double *U, double **cov, int *N_MULTI, int *null_weight);
 
 // SKAT scores: the columns of x. Count: subjects with x[i][j] >= 1.
-void SKAT_binary(int N, int p, int N_SNP, double *y, double **x, double **z, double *centerY,
+void SKAT_binary(int N, int p, int N_SNP, double **x, double **z, double *centerY,
                  double *v, double **Iz, int MAC_LB, int *mac_thresh, double *U, double **cov,
                  int *N_WT, int *null_thresh);
-void SKAT_quan(int N, int p, int N_SNP, double *y, double **x, double **z, double *centerY,
+void SKAT_quan(int N, int p, int N_SNP, double **x, double **z, double *centerY,
                double SigmaSQ, double **Iz, int MAC_LB, int *mac_thresh, double *U, double **cov,
                int *N_WT, int *null_thresh);
 

@@ -88,14 +88,14 @@ void score_yz_quanTrait(int N, int D, double *y, double **z, double *centerY, do
     for (int dd = 0; dd < D; dd++) g += Iz[d][dd] * YZ[dd];
     gamma[d] = g;
   }
-  score_yz_quanTrait_gamma(N, D, y, z, gamma, centerY, SigmaSQ, Iz);
+  score_yz_quanTrait_gamma(N, D, y, z, gamma, centerY, SigmaSQ);
   free_dvector(gamma, 0, D - 1);
   free_dmatrix(A, 0, D - 1, 0, D - 1);
   free_dvector(YZ, 0, D - 1);
 }
 
 void score_yz_quanTrait_gamma(int N, int D, double *y, double **z, double *gamma, double *centerY,
-                              double *SigmaSQ, double ** /*Iz*/) {
+                              double *SigmaSQ) {
   double ss = 0.0;
   for (int i = 0; i < N; i++) {
     centerY[i] = y[i] - linear_predictor(D, gamma, z[i]);

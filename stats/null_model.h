@@ -28,10 +28,9 @@ void p_null(int N, int D, double *y, double **x, double *pY);
 void score_yz_quanTrait(int N, int D, double *y, double **z, double *centerY, double *SigmaSQ,
                         double **Iz);
 
-// Quantitative trait at the given coefficients: centerY and *SigmaSQ only;
-// Iz is neither read nor written.
+// Quantitative trait at the given coefficients: centerY and *SigmaSQ only.
 void score_yz_quanTrait_gamma(int N, int D, double *y, double **z, double *gamma, double *centerY,
-                              double *SigmaSQ, double **Iz);
+                              double *SigmaSQ);
 
 // Least-squares residuals ry of y on x[0..N-1][0..P-1] (coefficients from
 // linearMLE).

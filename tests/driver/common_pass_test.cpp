@@ -204,8 +204,8 @@ void write_fixture(const std::string &dir, const Fixture &f) {
     for (double g : f.geno[r]) ge += g == NA ? std::string("\tNA") : "\t" + number(g);
     ge += "\n";
   }
-  put_file(dir, "pheno.txt", ph);
-  put_file(dir, "geno.txt", ge);
+  write_file(dir, "pheno.txt", ph);
+  write_file(dir, "geno.txt", ge);
 }
 
 using Matrix = std::vector<std::vector<double>>;
@@ -466,6 +466,7 @@ struct RunCase {
   bool binary;
   const char *model;  // "additive", "dominant", "recessive"
 };
+void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
 
 class CommonPassEndToEnd : public ::testing::TestWithParam<RunCase> {};
 
@@ -479,14 +480,14 @@ TEST_P(CommonPassEndToEnd, WholeResultFileAgainstIndependentComputation) {
   write_fixture(dir, f);
   std::string args = "-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 -msglog msg.log";
   if (std::string(c.model) != "additive") args += std::string(" -") + c.model;
-  ASSERT_EQ(run_quorvex(dir, args), 0) << get_file(dir + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(dir, args), 0) << read_file(dir + "/stdout.txt");
   const Expected ex = expected_run(f, c.binary, c.model, 0.25, false);
   // The logistic fit stops at a relative log-likelihood change of 1e-8, so
   // its coefficients carry an error of that order; least squares is a
   // closed form.
-  expect_same_results(get_file(dir + "/com.out"), ex.file, c.binary ? tol::kNumerical : tol::kClose);
-  EXPECT_EQ(get_file(dir + "/msg.log"), ex.warnings);
-  const std::string out = get_file(dir + "/stdout.txt");
+  expect_same_results(read_file(dir + "/com.out"), ex.file, c.binary ? tol::kNumerical : tol::kClose);
+  EXPECT_EQ(read_file(dir + "/msg.log"), ex.warnings);
+  const std::string out = read_file(dir + "/stdout.txt");
   if (!ex.warnings.empty()) {
     EXPECT_NE(out.find(ex.warnings), std::string::npos) << out;
   }
@@ -556,8 +557,8 @@ TEST(CommonPassResample, HeaderAndNaRowCarryTheResamplingColumn) {
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
   ASSERT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 -recessive -resample 1000"), 0)
-      << get_file(dir + "/stdout.txt");
-  const std::vector<std::string> lines = split(get_file(dir + "/com.out"), '\n');
+      << read_file(dir + "/stdout.txt");
+  const std::vector<std::string> lines = split(read_file(dir + "/com.out"), '\n');
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "SNP_ID\tP-value\tP-value_R\tU\tV\tZ");
   bool seen = false;
@@ -612,8 +613,8 @@ TEST(CommonPassResample, WholeResultFileWithStageOneRecomputed) {
     ASSERT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 "
                                "-resample 1"),
               0)
-        << get_file(dir + "/stdout.txt");
-    const std::string got = get_file(dir + "/com.out");
+        << read_file(dir + "/stdout.txt");
+    const std::string got = read_file(dir + "/com.out");
     // Stage-2 values: the program's value replaces the mark once it is
     // checked to lie near the stage-1 value.
     std::vector<std::string> el = split(ex.file, '\n'), al = split(got, '\n');
@@ -636,11 +637,12 @@ TEST(CommonPassResample, WholeResultFileWithStageOneRecomputed) {
     for (size_t l = 0; l < el.size(); l++) expected += el[l] + (l + 1 < el.size() ? "\n" : "");
     expect_same_results(got, expected, binary ? tol::kNumerical : tol::kClose);
     // The variant-by-variant order gives the same file.
-    const std::string cmd = "cd '" + dir + "' && QUORVEX_RESAMPLE_POOL=1 '" QUORVEX_BINARY
-                            "' -pfile pheno.txt -gfile geno.txt -noRare -com 0.25 -CR 0.75 "
-                            "-resample 1 -ofileC one.out > one.txt";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    EXPECT_EQ(get_file(dir + "/one.out"), got);
+    ASSERT_EQ(test_support::run_program(dir, "QUORVEX_RESAMPLE_POOL=1 ",
+                                        "-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 "
+                                        "-CR 0.75 -resample 1 -ofileC one.out",
+                                        "> one.txt"),
+              0);
+    EXPECT_EQ(read_file(dir + "/one.out"), got);
   }
 }
 
@@ -653,18 +655,18 @@ TEST(CommonPassSwitch, BothPassesGiveTheFilesOfEachAlone) {
   const std::string both = scratch_dir(), genes = scratch_dir(), common = scratch_dir();
   for (const std::string &dir : {both, genes, common}) {
     write_fixture(dir, f);
-    put_file(dir, "mapping.txt", "G2\tdose\nG1\tf97\nG1\tf30\nG2\trec01\nG1\tna25\n");
+    write_file(dir, "mapping.txt", "G2\tdose\nG1\tf97\nG1\tf30\nG2\trec01\nG1\tna25\n");
   }
   const std::string base = "-pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 1 -CR 0.75";
-  ASSERT_EQ(run_quorvex(both, base + " -com 0.25"), 0) << get_file(both + "/stdout.txt");
-  ASSERT_EQ(run_quorvex(genes, base), 0) << get_file(genes + "/stdout.txt");
-  ASSERT_EQ(run_quorvex(common, base + " -com 0.25 -noRare"), 0) << get_file(common + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(both, base + " -com 0.25"), 0) << read_file(both + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(genes, base), 0) << read_file(genes + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(common, base + " -com 0.25 -noRare"), 0) << read_file(common + "/stdout.txt");
   EXPECT_FALSE(file_exists(genes + "/com.out"));
   EXPECT_FALSE(file_exists(common + "/rare.out"));
-  EXPECT_EQ(split(get_file(both + "/rare.out"), '\n').size(), 4u);  // header, G1, G2, end
-  EXPECT_EQ(get_file(both + "/rare.out"), get_file(genes + "/rare.out"));
-  EXPECT_EQ(split(get_file(both + "/com.out"), '\n').size(), 7u);
-  EXPECT_EQ(get_file(both + "/com.out"), get_file(common + "/com.out"));
+  EXPECT_EQ(split(read_file(both + "/rare.out"), '\n').size(), 4u);  // header, G1, G2, end
+  EXPECT_EQ(read_file(both + "/rare.out"), read_file(genes + "/rare.out"));
+  EXPECT_EQ(split(read_file(both + "/com.out"), '\n').size(), 7u);
+  EXPECT_EQ(read_file(both + "/com.out"), read_file(common + "/com.out"));
 }
 
 // Load a fixture in-process and fit its null model (with the standardized
@@ -736,6 +738,7 @@ struct StopCase {
   const char *args;
   const char *stdout_tail;  // the message, then the program's stop
 };
+void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
 
 class CommonPassStop : public ::testing::TestWithParam<StopCase> {};
 
@@ -746,7 +749,7 @@ TEST_P(CommonPassStop, FailedResultFileStopsTheRun) {
   const std::string dir = scratch_dir();
   write_fixture(dir, make_fixture(false));
   EXPECT_EQ(run_quorvex(dir, std::string("-pfile pheno.txt -gfile geno.txt -noRare -com 0.25 ") + c.args), 1);
-  const std::string out = get_file(dir + "/stdout.txt");
+  const std::string out = read_file(dir + "/stdout.txt");
   const std::string tail = std::string(c.stdout_tail) + "\nQUORVEX was stopped due to error(s) listed above.\n\n";
   ASSERT_GE(out.size(), tail.size()) << out;
   EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
@@ -771,6 +774,7 @@ struct ChangedCase {
   bool gone;
   const char *message;  // regular expression; %s stands for the genotype file's name
 };
+void PrintTo(const ChangedCase &c, std::ostream *os) { *os << c.name; }
 
 class CommonPassDeathTest : public ::testing::TestWithParam<ChangedCase> {};
 
@@ -817,7 +821,7 @@ TEST_P(CommonPassDeathTest, GenotypeFileGoneOrChangedAfterLoading) {
       }),
       ::testing::ExitedWithCode(1),
       "^" + expected + "\n\nQUORVEX was stopped due to error\\(s\\) listed above\\.\n\n$");
-  EXPECT_EQ(get_file(result), "SNP_ID\tP-value\tU\tV\tZ\n");
+  EXPECT_EQ(read_file(result), "SNP_ID\tP-value\tU\tV\tZ\n");
 }
 
 const ChangedCase kChanged[] = {
@@ -878,7 +882,7 @@ TEST(CommonPassDeathTest, StopInALaterVariantAfterTheWaitingOnesAreWritten) {
         "^SNP dose Error: Genotype file '" + geno +
             "' changed during the run: line 9 no longer holds 100 values\\.\n\nQUORVEX was "
             "stopped due to error\\(s\\) listed above\\.\n\n$");
-    files[pooled] = get_file(result);
+    files[pooled] = read_file(result);
   }
   EXPECT_EQ(files[1], files[0]);
   const std::vector<std::string> lines = split(files[0], '\n');

@@ -29,7 +29,7 @@ namespace {
 // rank, with a few subjects switched), so that its resampling p-value is
 // small enough to reach the third stage.
 void add_associated_row(const std::string &dir, const std::string &id) {
-  const std::vector<std::string> lines = split(get_file(dir + "/pheno.txt"), '\n');
+  const std::vector<std::string> lines = split(read_file(dir + "/pheno.txt"), '\n');
   std::vector<double> y;
   for (const std::string &l : lines)
     if (!l.empty()) y.push_back(std::atof(split(l, '\t')[1].c_str()));
@@ -42,7 +42,7 @@ void add_associated_row(const std::string &dir, const std::string &id) {
     if (i % 9 == 4) g = 2 - g;
     row += "\t" + std::to_string(g);
   }
-  put_file(dir, "geno.txt", get_file(dir + "/geno.txt") + row + "\n");
+  write_file(dir, "geno.txt", read_file(dir + "/geno.txt") + row + "\n");
 }
 
 struct PoolCase {
@@ -52,6 +52,7 @@ struct PoolCase {
   bool associated;   // a row that follows the trait (stage 3 and its warning)
   bool three;        // also a pool of three variants
 };
+void PrintTo(const PoolCase &c, std::ostream *os) { *os << c.name; }
 
 class CommonPoolSizes : public ::testing::TestWithParam<PoolCase> {};
 
@@ -210,9 +211,9 @@ TEST(CommonThenGenes, RefitWarningsWhereTheVariantByVariantOrderPrintsThem) {
     geno += "\n";
     mapping += "G" + std::to_string(v / 2) + "\tv" + std::to_string(v) + "\n";
   }
-  put_file(data, "pheno.txt", pheno);
-  put_file(data, "geno.txt", geno);
-  put_file(data, "mapping.txt", mapping);
+  write_file(data, "pheno.txt", pheno);
+  write_file(data, "geno.txt", geno);
+  write_file(data, "mapping.txt", mapping);
   const std::string args = "-com 0.01 -MAF 0.5 -recessive -resample 1";
   const Outputs one = run_and_collect(data, "1", args, 1);
   EXPECT_EQ(one.status, 0) << one.files.at("stdout");

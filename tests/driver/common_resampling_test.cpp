@@ -83,6 +83,7 @@ struct BlockRun {
     scheme.mleZ = mleZ;
     scheme.run = &run;
     scheme.MORE = 1000000;
+    set_run_wide_values(scheme);
     for (int b = 0; b < kResampleBlock; b++) {
       alloc_resample(scheme, block_storage[b]);
       block[b] = &block_storage[b];
@@ -125,6 +126,7 @@ struct LaneCase {
   bool binary;
   int D;
 };
+void PrintTo(const LaneCase &c, std::ostream *os) { *os << c.name; }
 
 class VariantLanes : public ::testing::TestWithParam<LaneCase> {};
 
@@ -244,6 +246,7 @@ struct SplitCase {
   bool binary;
   int D;
 };
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.name; }
 
 class StageSplit : public ::testing::TestWithParam<SplitCase> {};
 

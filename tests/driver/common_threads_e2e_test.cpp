@@ -37,16 +37,15 @@ Outputs run_threads(const std::string &data, int threads, const std::string &env
                     const std::string &log, const std::string &args) {
   static const char *const kFiles[] = {"com.out", "rare.out", "m.log"};
   const std::string dir = scratch_dir();
-  std::string cmd = "cd '" + dir + "' && QUORVEX_THREADS=" + std::to_string(threads) + " " + env +
-                    " '" QUORVEX_BINARY "' -pfile '" + data + "/pheno.txt' -gfile '" + data +
-                    "/geno.txt' -mfile '" + data + "/mapping.txt' -msglog " + log + " " + args +
-                    " > stdout.txt 2> stderr.txt";
-  const int rc = std::system(cmd.c_str());
+  const std::string env_all = "QUORVEX_THREADS=" + std::to_string(threads) + " " + env + " ";
   Outputs o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
+  o.status = test_support::run_program(dir, env_all,
+                                       "-pfile '" + data + "/pheno.txt' -gfile '" + data +
+                                           "/geno.txt' -mfile '" + data + "/mapping.txt' -msglog " +
+                                           log + " " + args);
+  o.files["stdout"] = without_times(read_file(dir + "/stdout.txt"));
   for (const char *name : kFiles)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
+    o.files[name] = file_exists(dir + "/" + name) ? read_file(dir + "/" + name) : "<none>";
   remove_dir(dir);
   return o;
 }
@@ -60,6 +59,7 @@ struct ThreadCase {
   int status;        // the runs' exit status
   bool warnings;     // the pass prints variance warnings
 };
+void PrintTo(const ThreadCase &c, std::ostream *os) { *os << c.name; }
 
 class CommonPassThreads : public ::testing::TestWithParam<ThreadCase> {};
 
@@ -161,7 +161,7 @@ StoppedPass stopped_pass(const std::string &dir, long row, int threads, bool res
   const std::string pheno = dir + "/pheno.txt", geno = dir + "/geno.txt";
   const std::string result = dir + "/com.out", log_name = dir + "/m.log";
   const std::string stdout_name = dir + "/stdout.txt";
-  const std::string original = get_file(geno);
+  const std::string original = read_file(geno);
   EXPECT_EXIT(
       run_to_exit([&] {
         std::fflush(stdout);
@@ -193,16 +193,16 @@ StoppedPass stopped_pass(const std::string &dir, long row, int threads, bool res
         lines[(size_t)row].erase(lines[(size_t)row].rfind('\t'));
         std::string shorter;
         for (size_t l = 0; l + 1 < lines.size(); l++) shorter += lines[l] + "\n";
-        put_file(dir, "geno.txt", shorter);
+        write_file(dir, "geno.txt", shorter);
         common_pass(s, data, nm, run, log);
         std::exit(0);
       }),
       ::testing::ExitedWithCode(1), "");
-  put_file(dir, "geno.txt", original);
+  write_file(dir, "geno.txt", original);
   StoppedPass p;
-  p.out = get_file(stdout_name);
-  p.com = get_file(result);
-  p.log = get_file(log_name);
+  p.out = read_file(stdout_name);
+  p.com = read_file(result);
+  p.log = read_file(log_name);
   return p;
 }
 
@@ -210,7 +210,7 @@ StoppedPass stopped_pass(const std::string &dir, long row, int threads, bool res
 std::vector<std::string> tested_ids(const std::string &dir) {
   EXPECT_EQ(run_quorvex(dir, "-pfile pheno.txt -gfile geno.txt -noRare -com 0.005 -recessive"), 0);
   std::vector<std::string> ids;
-  const std::vector<std::string> lines = split(get_file(dir + "/com.out"), '\n');
+  const std::vector<std::string> lines = split(read_file(dir + "/com.out"), '\n');
   for (size_t l = 1; l + 1 < lines.size(); l++) ids.push_back(split(lines[l], '\t')[0]);
   return ids;
 }
@@ -222,7 +222,7 @@ TEST(CommonPassThreadsDeathTest, ChangedGenotypeFileStopsOnTheSameVariant) {
            "-seed 45");
   const std::vector<std::string> ids = tested_ids(dir);
   ASSERT_GT(ids.size(), 40u);
-  const std::vector<std::string> geno_lines = split(get_file(dir + "/geno.txt"), '\n');
+  const std::vector<std::string> geno_lines = split(read_file(dir + "/geno.txt"), '\n');
   auto row_of = [&](const std::string &id) {
     for (size_t r = 0; r < geno_lines.size(); r++)
       if (geno_lines[r].compare(0, id.size() + 1, id + "\t") == 0) return (long)r;

@@ -1,18 +1,18 @@
 #ifndef QUORVEX_TESTS_DRIVER_SUPPORT_H
 #define QUORVEX_TESTS_DRIVER_SUPPORT_H
 
-// Helpers of the driver tests: temporary files, regex escaping for death
-// tests, and standard output routed to standard error inside a death test
-// (the death-test matcher reads standard error).
+// Helpers of the driver tests: temporary folders (files and runs are in
+// tests/support/files_and_runs.h), regex escaping for death tests, and
+// standard output routed to standard error inside a death test (the
+// death-test matcher reads standard error).
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files_and_runs.h"
 #include "tests/support/scratch_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -21,20 +21,6 @@ namespace test_support {
 
 // A fresh directory for one test's files.
 inline std::string temp_dir() { return make_scratch_dir("t"); }
-
-inline std::string write_file(const std::string &dir, const std::string &name, const std::string &text) {
-  std::string path = dir + "/" + name;
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return path;
-}
-
-inline std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // The text as a POSIX extended regular expression matching itself.
 inline std::string escape_regex(const std::string &text) {

@@ -10,11 +10,13 @@
 namespace {
 
 struct RunCase {
+  const char *name;
   const char *fixture;   // folder under tests/driver/fixtures
   const char *args;      // command-line arguments
   const char *expected;  // expected standard output, in the fixture folder
   int status;
 };
+void PrintTo(const RunCase &c, std::ostream *os) { *os << c.fixture << " " << c.args; }
 
 class EndToEnd : public ::testing::TestWithParam<RunCase> {};
 
@@ -25,20 +27,23 @@ TEST_P(EndToEnd, WholeStandardOutputAndStatus) {
   // run writes never land in the source tree.
   const std::string run_dir = test_support::temp_dir();
   const std::string out = run_dir + "/stdout.txt";
-  const std::string command = "cp '" + folder + "'/*.txt '" + run_dir + "' && cd '" + run_dir + "' && '" +
-                              QUORVEX_BINARY + "' " + c.args + " > '" + out + "'";
-  int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), c.status);
+  const std::string copy = "cp '" + folder + "'/*.txt '" + run_dir + "'";
+  ASSERT_EQ(std::system(copy.c_str()), 0);
+  const int status = test_support::run_program(run_dir, "", c.args, "> '" + out + "'");
+  ASSERT_NE(status, -1) << "the program did not exit";
+  EXPECT_EQ(status, c.status);
   EXPECT_EQ(test_support::mask_times(test_support::read_file(out)), test_support::read_file(folder + "/" + c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, EndToEnd,
-    ::testing::Values(RunCase{"basic", "", "expected_stdout.txt", 0},
-                      RunCase{"basic", "-noRare -resample 5000000 -CR 0.95", "expected_stdout_norare.txt", 0},
-                      RunCase{"quantitative", "-dominant -wfile w.txt -resample 2000000 -EREC 1.5 -msglog m.log",
+    ::testing::Values(RunCase{"Basic", "basic", "", "expected_stdout.txt", 0},
+                      RunCase{"BasicNoRare", "basic", "-noRare -resample 5000000 -CR 0.95",
+                              "expected_stdout_norare.txt", 0},
+                      RunCase{"QuantitativeDominantWeightsErec", "quantitative",
+                              "-dominant -wfile w.txt -resample 2000000 -EREC 1.5 -msglog m.log",
                               "expected_stdout.txt", 0},
-                      RunCase{"mismatch", "-gfile geno.txt", "expected_stdout.txt", 1}));
+                      RunCase{"Mismatch", "mismatch", "-gfile geno.txt", "expected_stdout.txt", 1}),
+    [](const ::testing::TestParamInfo<RunCase> &info) { return std::string(info.param.name); });
 
 }  // namespace

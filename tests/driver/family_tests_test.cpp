@@ -65,8 +65,8 @@ TEST(FamilyTests, WithoutResamplingNoRowsAndTheSameStatistics) {
 FamilyRun RunFamilyTests(bool resample, bool check_rows) {
   FamilyRun result;
   const std::string dir = scratch_dir();
-  const std::string ph = put_file(dir, "pheno.txt", kPheno), ge = put_file(dir, "geno.txt", kGeno),
-                    ma = put_file(dir, "mapping.txt", kMap), wf = put_file(dir, "w.txt", kWeights);
+  const std::string ph = write_file(dir, "pheno.txt", kPheno), ge = write_file(dir, "geno.txt", kGeno),
+                    ma = write_file(dir, "mapping.txt", kMap), wf = write_file(dir, "w.txt", kWeights);
   const std::string vt = dir + "/vt.log", sk = dir + "/skat.log", mu = dir + "/multi.log";
   Settings s;
   set_defaults(&s);

@@ -103,9 +103,9 @@ void write_fixture(const std::string &dir, const Fixture &f) {
     if (f.map_columns >= 4) ma += "\t" + std::to_string(m.flag);
     ma += "\n";
   }
-  put_file(dir, "pheno.txt", ph);
-  put_file(dir, "geno.txt", ge);
-  put_file(dir, "mapping.txt", ma);
+  write_file(dir, "pheno.txt", ph);
+  write_file(dir, "geno.txt", ge);
+  write_file(dir, "mapping.txt", ma);
 }
 
 // ------------------------------------------------------ independent algebra
@@ -1056,19 +1056,19 @@ TEST_P(GenePassEndToEnd, ResultFileMatchesIndependentComputation) {
   Options o = c.opts;
   if (o.weights) {
     o.weight_text = kWeights;
-    put_file(dir, "weights.txt", kWeights);
+    write_file(dir, "weights.txt", kWeights);
   }
-  ASSERT_EQ(run_quorvex(dir, c.args), 0) << get_file(dir + "/stdout.txt");
+  ASSERT_EQ(run_quorvex(dir, c.args), 0) << read_file(dir + "/stdout.txt");
   const Expected ex = expected_run(f, c.binary, o);
   // The logistic fit stops at a relative log-likelihood change of 1e-8, so
   // its coefficients carry an error of that order; least squares and the
   // intercept-only logistic fit are closed forms.
   const double rel = (c.binary && c.covariates > 0) ? tol::kNumerical : tol::kClose;
-  expect_same_results_loose(get_file(dir + "/rare.out"), ex.results, rel, ex.loose);
-  expect_same_results(get_file(dir + "/vt.log"), ex.vt_log, rel);
-  expect_same_results(get_file(dir + "/skat.log"), ex.skat_log, rel);
+  expect_same_results_loose(read_file(dir + "/rare.out"), ex.results, rel, ex.loose);
+  expect_same_results(read_file(dir + "/vt.log"), ex.vt_log, rel);
+  expect_same_results(read_file(dir + "/skat.log"), ex.skat_log, rel);
   if (o.weights)
-    expect_same_results(get_file(dir + "/multi.log"), ex.multi_log, rel);
+    expect_same_results(read_file(dir + "/multi.log"), ex.multi_log, rel);
   else
     EXPECT_FALSE(file_exists(dir + "/multi.log"));
   // One empty line on standard output per gene whose SKAT statistic was
@@ -1080,7 +1080,7 @@ TEST_P(GenePassEndToEnd, ResultFileMatchesIndependentComputation) {
     if (fields.size() > at && fields[0] != "GENE_ID" && fields[at] != "NA") skat_genes++;
   }
   size_t empty_lines = 0;
-  const std::string out = get_file(dir + "/stdout.txt");
+  const std::string out = read_file(dir + "/stdout.txt");
   const size_t from = out.find("START QUORVEX TEST"), to = out.find("END QUORVEX TEST");
   std::vector<std::string> lines = split(out.substr(from, to - from), '\n');
   for (const std::string &line : lines) empty_lines += line.empty();
@@ -1171,7 +1171,7 @@ TEST(GenePassOutput, WarningsOnStandardOutputAndInTheMessageLog) {
   Fixture f = base_fixture(true, 2);
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
-  put_file(dir, "msg.log", "left over\n");
+  write_file(dir, "msg.log", "left over\n");
   ASSERT_EQ(run_quorvex(dir, "-MAC 5 -msglog msg.log"), 0);
   // Observed minor alleles within the bound: GA 9 (T1 set 4, so its T1 row
   // is zeroed), GB 4 (below the bound: skipped), GE 6 (no T1 variant).
@@ -1191,7 +1191,7 @@ TEST(GenePassOutput, WarningsOnStandardOutputAndInTheMessageLog) {
       "<5, so p-values are not calculated.\n"
       "GENE GE Warning: Variance estimate=0 for observed T1 test statistic, so the p-value "
       "cannot be calculated.\n\n";
-  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+  EXPECT_EQ(testing_phase(read_file(dir + "/stdout.txt")),
             "\nDATA SUMMARY:\n#GENE = 5\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 2\n"
             "\n*---------------- START QUORVEX TEST ----------------*\n"
             "              <time>\n\n" +
@@ -1199,8 +1199,8 @@ TEST(GenePassOutput, WarningsOnStandardOutputAndInTheMessageLog) {
                 "\n*----------------- END QUORVEX TEST -----------------*\n"
                 "              <time>\n");
   // The SKAT computation's empty lines go to standard output only.
-  EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
-  EXPECT_EQ(split(get_file(dir + "/rare.out"), '\n').size(), 4u);  // header, GA, GE, end
+  EXPECT_EQ(read_file(dir + "/msg.log"), warnings);
+  EXPECT_EQ(split(read_file(dir + "/rare.out"), '\n').size(), 4u);  // header, GA, GE, end
   if (!HasFailure()) remove_dir(dir);
 }
 
@@ -1210,8 +1210,8 @@ TEST(GenePassOutput, NoRareWritesNoResultFileAndEndsNormally) {
   write_fixture(dir, f);
   ASSERT_EQ(run_quorvex(dir, "-noRare -msglog m.log"), 0);
   EXPECT_FALSE(file_exists(dir + "/rare.out"));
-  EXPECT_EQ(get_file(dir + "/m.log"), "");
-  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+  EXPECT_EQ(read_file(dir + "/m.log"), "");
+  EXPECT_EQ(testing_phase(read_file(dir + "/stdout.txt")),
             "\nDATA SUMMARY:\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 1\n"
             "\n*---------------- START QUORVEX TEST ----------------*\n"
             "              <time>\n\n"
@@ -1226,7 +1226,7 @@ TEST(GenePassOutput, AllZeroBinaryTraitStopsBeforeTesting) {
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
   ASSERT_EQ(run_quorvex(dir, ""), 1);
-  EXPECT_EQ(testing_phase(get_file(dir + "/stdout.txt")),
+  EXPECT_EQ(testing_phase(read_file(dir + "/stdout.txt")),
             "\nDATA SUMMARY:\n#GENE = 5\n#SNP_ALL = 8\n#SUBJECTS = 12\n#COVARIATES = 2\n"
             "\nError: All subjects have the same value of the binary trait, so the null model "
             "cannot be fitted.\n"
@@ -1250,12 +1250,12 @@ namespace {
 // T1 burden: both 0.24821. The logs of a binary trait have no header.
 TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
   const std::string dir = scratch_dir();
-  put_file(dir, "pheno.txt", "a\t1\nb\t0\nc\t0\nd\t1\n");
-  put_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
-  put_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
+  write_file(dir, "pheno.txt", "a\t1\nb\t0\nc\t0\nd\t1\n");
+  write_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
+  write_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
   ASSERT_EQ(run_quorvex(dir, ""), 0);
   expect_same_results(
-      get_file(dir + "/rare.out"),
+      read_file(dir + "/rare.out"),
       "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U\tT5_V"
       "\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
       "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\t2.4821E-01\t2.4821E-01"
@@ -1263,10 +1263,10 @@ TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
       "\t1\t5.000000000E-01\t1.875000000E-01\t1.1547E+00"
       "\t1\t7.088812050E+00\t3.768844221E+01\t1.1547E+00\n",
       tol::kClose);
-  expect_same_results(get_file(dir + "/skat.log"),
+  expect_same_results(read_file(dir + "/skat.log"),
                       "GENE\ts1\t5.000000E-03\t1\t4\t5.000000000E-01\t1.875000000E-01\n",
                       tol::kClose);
-  expect_same_results(get_file(dir + "/vt.log"),
+  expect_same_results(read_file(dir + "/vt.log"),
                       "GENE\t5.000000E-03\t1\t5.000000000E-01\t1.875000000E-01\n", tol::kClose);
   EXPECT_FALSE(file_exists(dir + "/multi.log"));
   if (!HasFailure()) remove_dir(dir);
@@ -1280,14 +1280,14 @@ TEST(GenePassHandWorked, OneCarrierInterceptOnly) {
 // = 0.31731. Every log starts with "#ResidualVariance = 1.000000000".
 TEST(GenePassHandWorked, OneCarrierQuantitativeFamiliesUseNMinusP) {
   const std::string dir = scratch_dir();
-  put_file(dir, "pheno.txt", "a\t3\nb\t1\nc\t1\nd\t3\n");
-  put_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
-  put_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
-  put_file(dir, "w.txt", "GENE s1 2\n");
+  write_file(dir, "pheno.txt", "a\t3\nb\t1\nc\t1\nd\t3\n");
+  write_file(dir, "geno.txt", "s1\t1\t0\t0\t0\n");
+  write_file(dir, "mapping.txt", "GENE\ts1\t0.005\n");
+  write_file(dir, "w.txt", "GENE s1 2\n");
   ASSERT_EQ(run_quorvex(dir, "-wfile w.txt"), 0);
   const std::string p = fmt("%.4E", std::erfc(std::sqrt(0.5)));
   expect_same_results(
-      get_file(dir + "/rare.out"),
+      read_file(dir + "/rare.out"),
       "GENE_ID\tT1_P\tT5_P\tMB_P\tVT_P\tSKAT_P\tMAX_P\tT1_MAC\tT1_U\tT1_V\tT1_Z\tT5_MAC\tT5_U"
       "\tT5_V\tT5_Z\tMB_MAC\tMB_U\tMB_V\tMB_Z\n"
       "GENE\t2.4821E-01\t2.4821E-01\t2.4821E-01\t" + p + "\t" + p + "\t" + p +
@@ -1296,14 +1296,14 @@ TEST(GenePassHandWorked, OneCarrierQuantitativeFamiliesUseNMinusP) {
           "\t1\t1.417762410E+01\t1.507537688E+02\t1.1547E+00\n",
       tol::kClose);
   const std::string header = "#ResidualVariance = 1.000000000\n";
-  expect_same_results(get_file(dir + "/skat.log"),
+  expect_same_results(read_file(dir + "/skat.log"),
                       header + "GENE\ts1\t5.000000E-03\t1\t4\t1.000000000E+00\t1.000000000E+00\n",
                       tol::kClose);
-  expect_same_results(get_file(dir + "/vt.log"),
+  expect_same_results(read_file(dir + "/vt.log"),
                       header + "GENE\t5.000000E-03\t1\t1.000000000E+00\t1.000000000E+00\n",
                       tol::kClose);
   // The weight 2 doubles the score: U = 2, cov = 4.
-  expect_same_results(get_file(dir + "/multi.log"),
+  expect_same_results(read_file(dir + "/multi.log"),
                       header + "GENE\t1\t1\t2.000000000E+00\t4.000000000E+00\n", tol::kClose);
   if (!HasFailure()) remove_dir(dir);
 }
@@ -1317,13 +1317,13 @@ namespace {
 void run_and_compare(const Fixture &f, bool binary, const Options &o, const std::string &args,
                      const std::string &dir) {
   write_fixture(dir, f);
-  if (o.weights) put_file(dir, "weights.txt", o.weight_text);
-  ASSERT_EQ(run_quorvex(dir, args), 0) << get_file(dir + "/stdout.txt");
+  if (o.weights) write_file(dir, "weights.txt", o.weight_text);
+  ASSERT_EQ(run_quorvex(dir, args), 0) << read_file(dir + "/stdout.txt");
   const Expected ex = expected_run(f, binary, o);
-  expect_same_results_loose(get_file(dir + "/rare.out"), ex.results, tol::kClose, ex.loose);
-  expect_same_results(get_file(dir + "/vt.log"), ex.vt_log, tol::kClose);
-  expect_same_results(get_file(dir + "/skat.log"), ex.skat_log, tol::kClose);
-  if (o.weights) expect_same_results(get_file(dir + "/multi.log"), ex.multi_log, tol::kClose);
+  expect_same_results_loose(read_file(dir + "/rare.out"), ex.results, tol::kClose, ex.loose);
+  expect_same_results(read_file(dir + "/vt.log"), ex.vt_log, tol::kClose);
+  expect_same_results(read_file(dir + "/skat.log"), ex.skat_log, tol::kClose);
+  if (o.weights) expect_same_results(read_file(dir + "/multi.log"), ex.multi_log, tol::kClose);
 }
 
 // N subjects, intercept only, binary trait 1 0 1 0 ...; variant j (j =
@@ -1353,6 +1353,7 @@ struct ThresholdCase {
   int flagged;
   bool has_vt_p;
 };
+void PrintTo(const ThresholdCase &c, std::ostream *os) { *os << "flagged=" << c.flagged; }
 
 class VtThresholdLimit : public ::testing::TestWithParam<ThresholdCase> {};
 
@@ -1364,10 +1365,10 @@ TEST_P(VtThresholdLimit, NineteenKeptThresholdsGetAPValueTwentyDoNot) {
   Fixture f = many_thresholds(20, c.flagged);
   const std::string dir = scratch_dir();
   run_and_compare(f, true, Options(), "", dir);
-  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  std::vector<std::string> row = split(split(read_file(dir + "/rare.out"), '\n')[1], '\t');
   EXPECT_EQ(row[4] != "NA", c.has_vt_p) << row[4];
-  EXPECT_EQ(split(get_file(dir + "/vt.log"), '\n').size(), (size_t)c.flagged + 1);
-  EXPECT_EQ(get_file(dir + "/stdout.txt").find("Warning"), std::string::npos);
+  EXPECT_EQ(split(read_file(dir + "/vt.log"), '\n').size(), (size_t)c.flagged + 1);
+  EXPECT_EQ(read_file(dir + "/stdout.txt").find("Warning"), std::string::npos);
   if (!HasFailure()) remove_dir(dir);
 }
 
@@ -1403,11 +1404,11 @@ TEST(GenePassAccuracy, MaximumTestWarningsGoThroughTheWarningReport) {
   const std::string warnings =
       "GENE G Warning: The asymptotic VT p-value may not be accurate.\n"
       "GENE G Warning: The asymptotic multivariate maximum test p-value may not be accurate.\n";
-  EXPECT_EQ(get_file(dir + "/msg.log"), warnings);
-  const std::string out = get_file(dir + "/stdout.txt");
+  EXPECT_EQ(read_file(dir + "/msg.log"), warnings);
+  const std::string out = read_file(dir + "/stdout.txt");
   // The SKAT line comes first, then the two warnings in test order.
   EXPECT_NE(out.find("\n\n" + warnings), std::string::npos) << out;
-  std::vector<std::string> row = split(split(get_file(dir + "/rare.out"), '\n')[1], '\t');
+  std::vector<std::string> row = split(split(read_file(dir + "/rare.out"), '\n')[1], '\t');
   EXPECT_EQ(row[4], "0.0000E+00");  // VT_P
   EXPECT_EQ(row[6], "0.0000E+00");  // MAX_P
   if (!HasFailure()) remove_dir(dir);
@@ -1422,6 +1423,7 @@ struct LogFailure {
   const char *args;
   const char *message;
 };
+void PrintTo(const LogFailure &c, std::ostream *os) { *os << c.name; }
 
 class ScoreLogCreation : public ::testing::TestWithParam<LogFailure> {};
 
@@ -1432,9 +1434,9 @@ TEST_P(ScoreLogCreation, StopsWithTheLogsMessage) {
   Fixture f = base_fixture(true, 0);
   const std::string dir = scratch_dir();
   write_fixture(dir, f);
-  put_file(dir, "weights.txt", kWeights);
+  write_file(dir, "weights.txt", kWeights);
   ASSERT_EQ(run_quorvex(dir, c.args), 1);
-  const std::string out = get_file(dir + "/stdout.txt");
+  const std::string out = read_file(dir + "/stdout.txt");
   EXPECT_NE(out.find(std::string(c.message) + "\nQUORVEX was stopped due to error(s) listed above.\n"),
             std::string::npos)
       << out;

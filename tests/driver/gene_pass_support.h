@@ -1,8 +1,9 @@
 #ifndef QUORVEX_TESTS_DRIVER_GENE_PASS_SUPPORT_H
 #define QUORVEX_TESTS_DRIVER_GENE_PASS_SUPPORT_H
 
-// Helpers of the gene-pass tests: scratch directories and files, running the
-// program, and comparing result files field by field.
+// Helpers of the gene-pass tests: scratch folders, runs of the program with
+// its pool and thread settings, whole outputs of a run, and comparing result
+// files field by field.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,52 +11,32 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/files_and_runs.h"
 #include "tests/support/scratch_dir.h"
 
 namespace gene_pass_test {
 
 inline std::string scratch_dir() { return test_support::make_scratch_dir("gp"); }
 
-inline void remove_dir(const std::string &dir) {
-  std::string cmd = "rm -rf '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
-}
-
-inline std::string put_file(const std::string &dir, const std::string &name,
-                            const std::string &text) {
-  std::string path = dir + "/" + name;
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return path;
-}
-
-inline std::string get_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline bool file_exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::remove_dir;
+using test_support::write_file;
 
 // Runs the program in dir with the arguments; standard output goes to
 // dir/stdout.txt. Returns the exit status.
 inline int run_quorvex(const std::string &dir, const std::string &args) {
-  std::string cmd = "cd '" + dir + "' && '" QUORVEX_BINARY "' " + args + " > stdout.txt 2> stderr.txt";
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return test_support::run_program(dir, "", args);
 }
 
 // Runs a bash script in dir, its standard output and error going to
 // dir/script.out; returns its exit status.
 inline int shell(const std::string &dir, const std::string &script) {
-  const std::string path = put_file(dir, "script.sh", script);
+  const std::string path = write_file(dir, "script.sh", script);
   const std::string cmd = "cd '" + dir + "' && bash '" + path + "' > script.out 2>&1";
   const int rc = std::system(cmd.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -127,23 +108,25 @@ inline std::string without_times(const std::string &out) {
   return r;
 }
 
+// The environment settings of a run with the resampling pool size (empty:
+// unlimited) and the thread count (0: the CPUs of the affinity mask).
+inline std::string pool_env(const std::string &pool, int threads) {
+  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
+  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
+  return env;
+}
+
 // Runs the program in dir with the resampling pool size (empty: unlimited)
 // and the thread count (0: the CPUs of the affinity mask), and returns the
 // exit status.
 inline int run_pooled(const std::string &dir, const std::string &pool, const std::string &args,
                       int threads = 0) {
-  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
-  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
-  std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + args +
-                    " > stdout.txt 2> stderr.txt";
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return test_support::run_program(dir, pool_env(pool, threads), args);
 }
 
 // Writes a data set made by the generator into dir.
 inline void generate(const std::string &dir, const std::string &args) {
-  std::string cmd = "'" QUORVEX_GENERATOR "' " + args + " -out '" + dir + "' > /dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  ASSERT_EQ(test_support::run_generator(args, dir), 0);
 }
 
 inline size_t count_of(const std::string &text, const std::string &what) {
@@ -170,15 +153,12 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
   const std::string dir = scratch_dir();
   std::string files = "-pfile '" + data + "/pheno.txt' -gfile '" + data + "/geno.txt'";
   if (file_exists(data + "/mapping.txt")) files += " -mfile '" + data + "/mapping.txt'";
-  std::string cmd = "cd '" + dir + "' && " + env + "'" QUORVEX_BINARY "' " + files +
-                    " -msglog m.log " + args + " > stdout.txt 2> stderr.txt";
-  int rc = std::system(cmd.c_str());
   Outputs o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.files["stdout"] = without_times(get_file(dir + "/stdout.txt"));
-  o.files["stderr"] = get_file(dir + "/stderr.txt");
+  o.status = test_support::run_program(dir, env, files + " -msglog m.log " + args);
+  o.files["stdout"] = without_times(read_file(dir + "/stdout.txt"));
+  o.files["stderr"] = read_file(dir + "/stderr.txt");
   for (const char *name : kOutputs)
-    o.files[name] = file_exists(dir + "/" + name) ? get_file(dir + "/" + name) : "<none>";
+    o.files[name] = file_exists(dir + "/" + name) ? read_file(dir + "/" + name) : "<none>";
   remove_dir(dir);
   return o;
 }
@@ -189,9 +169,7 @@ inline Outputs run_and_collect_env(const std::string &data, const std::string &e
 // collects its outputs (standard error too).
 inline Outputs run_and_collect(const std::string &data, const std::string &pool,
                                const std::string &args, int threads = 0) {
-  std::string env = pool.empty() ? "" : "QUORVEX_RESAMPLE_POOL=" + pool + " ";
-  if (threads > 0) env += "QUORVEX_THREADS=" + std::to_string(threads) + " ";
-  return run_and_collect_env(data, env, args);
+  return run_and_collect_env(data, pool_env(pool, threads), args);
 }
 
 // Thread counts that each whole run is repeated with, against one thread.

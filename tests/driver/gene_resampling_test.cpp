@@ -57,9 +57,9 @@ void write_data(const std::string &dir, bool covariate) {
     snprintf(buf, sizeof buf, "G\tv%d\t%.4f\t1\n", j, 0.0005 * (j + 1));
     map += buf;
   }
-  put_file(dir, "pheno.txt", pheno);
-  put_file(dir, "geno.txt", geno);
-  put_file(dir, "mapping.txt", map);
+  write_file(dir, "pheno.txt", pheno);
+  write_file(dir, "geno.txt", geno);
+  write_file(dir, "mapping.txt", map);
 }
 
 struct GeneRun {

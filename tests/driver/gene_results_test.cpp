@@ -198,14 +198,14 @@ TEST(GeneResultFile, HeaderThenAppendedRows) {
   Settings s;
   set_defaults(&s);
   s.output = path.c_str();
-  put_file(dir, "rare.out", "old contents\n");
+  write_file(dir, "rare.out", "old contents\n");
   write_gene_header(s);
   OneGene g(3);
   write_gene_row(s, g.run, 0, "A");
   write_gene_row(s, g.run, 0, "B");
   std::string na17;
   for (int f = 0; f < 17; f++) na17 += "\tNA";
-  EXPECT_EQ(get_file(path), gene_result_header(s) + "A" + na17 + "\n" + "B" + na17 + "\n");
+  EXPECT_EQ(read_file(path), gene_result_header(s) + "A" + na17 + "\n" + "B" + na17 + "\n");
   remove_dir(dir);
 }
 

@@ -224,7 +224,7 @@ std::string write_genotypes(const std::string &dir, const std::vector<std::strin
     offsets.push_back((long)text.size());
     text += l;
   }
-  return put_file(dir, "geno.txt", text);
+  return write_file(dir, "geno.txt", text);
 }
 
 TEST(GeneGenotypes, ReadsOnlyTheUsedRowsAtTheirOffsets) {
@@ -376,7 +376,7 @@ struct WeightFixture {
   WeightFixture(const std::string &text, const char *geneID,
                 const std::vector<const char *> &snps) {
     dir = scratch_dir();
-    path = put_file(dir, "weights.txt", text);
+    path = write_file(dir, "weights.txt", text);
     s = default_settings();
     s.wfile = path.c_str();
     s.mwf = 1;

@@ -14,16 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files_and_runs.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 std::vector<std::string> lines_of(const std::string &path) {
   std::vector<std::string> out;
@@ -48,9 +44,7 @@ std::string fresh_dir(const std::string &tag) { return test_support::make_scratc
 
 // Runs the generator with the arguments, output to dir; returns the exit status.
 int run_gen(const std::string &args, const std::string &dir) {
-  const std::string cmd = std::string("'") + QUORVEX_GENERATOR + "' " + args + " -out '" + dir + "' >/dev/null 2>&1";
-  const int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return test_support::run_generator(args, dir, ">/dev/null 2>&1");
 }
 
 const char *const kFiles[] = {"pheno.txt", "geno.txt", "mapping.txt", "weights.txt"};

@@ -27,9 +27,11 @@ using test_support::write_file;
 // ---------------------------------------------------------------- counting
 
 struct CountCase {
+  const char *name;
   const char *text;
   long rows, tabs;
 };
+void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
 
 class CountingPass : public ::testing::TestWithParam<CountCase> {};
 
@@ -47,11 +49,13 @@ TEST_P(CountingPass, CountsRowsAndTabsAsSpecified) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, CountingPass,
-    ::testing::Values(CountCase{"", 0, 0}, CountCase{"a", 1, 0}, CountCase{"\n", 0, 0},
-                      CountCase{"a\tb\n", 1, 1}, CountCase{"a\tb", 1, 1},  // no final newline
-                      CountCase{"a\tb\nc\td\n\n", 3, 2},                  // trailing empty line
-                      CountCase{"\tx\n", 1, 0},                           // first character not counted
-                      CountCase{"a\t\t\nb\n", 2, 2}));
+    ::testing::Values(CountCase{"Empty", "", 0, 0}, CountCase{"OneCharacter", "a", 1, 0},
+                      CountCase{"NewlineOnly", "\n", 0, 0}, CountCase{"OneTab", "a\tb\n", 1, 1},
+                      CountCase{"NoFinalNewline", "a\tb", 1, 1},
+                      CountCase{"TrailingEmptyLine", "a\tb\nc\td\n\n", 3, 2},
+                      CountCase{"LeadingTab", "\tx\n", 1, 0},  // first character not counted
+                      CountCase{"TwoTabsInARow", "a\t\t\nb\n", 2, 2}),
+    [](const ::testing::TestParamInfo<CountCase> &info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------- line reader
 
@@ -305,6 +309,7 @@ struct MappingCase {
   std::vector<double> maf;
   std::vector<int> thresh;
 };
+void PrintTo(const MappingCase &c, std::ostream *os) { *os << c.name; }
 
 class MappingColumns : public ::testing::TestWithParam<MappingCase> {};
 

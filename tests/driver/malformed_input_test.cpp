@@ -216,12 +216,10 @@ struct RunResult {
 
 RunResult run_in(const std::string &dir, const std::string &args) {
   const std::string out = dir + "/stdout.txt";
-  const std::string command = "cd '" + dir + "' && '" + QUORVEX_BINARY +
-                              "' -pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 0.5 " + args + " > '" + out +
-                              "' 2>&1";
-  const int raw = std::system(command.c_str());
   RunResult r;
-  if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  r.status = test_support::run_program(
+      dir, "", "-pfile pheno.txt -gfile geno.txt -mfile mapping.txt -MAF 0.5 " + args,
+      "> '" + out + "' 2>&1");
   r.out = read_file(out);
   // The time lines differ between runs.
   std::string masked;

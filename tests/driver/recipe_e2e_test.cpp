@@ -28,7 +28,7 @@ const char kSection[] = "## From VCF and PLINK files";
 // The code blocks (lines indented by four spaces, with their indentation
 // removed) under the heading of the recipe's section, in order.
 std::vector<std::string> readme_blocks(const std::string &heading) {
-  const std::vector<std::string> lines = split(get_file(QUORVEX_SOURCE_DIR "/README.md"), '\n');
+  const std::vector<std::string> lines = split(read_file(QUORVEX_SOURCE_DIR "/README.md"), '\n');
   size_t at = 0;
   while (at < lines.size() && lines[at] != kSection) at++;
   while (at < lines.size() && lines[at] != heading) at++;
@@ -289,9 +289,9 @@ std::string direct_inputs(const std::string &top, const std::string &name, const
                           const std::string &geno, const std::string &mapping) {
   const std::string dir = top + "/" + name;
   EXPECT_EQ(std::system(("mkdir '" + dir + "'").c_str()), 0);
-  put_file(dir, "pheno.txt", pheno);
-  put_file(dir, "geno.txt", geno);
-  put_file(dir, "mapping.txt", mapping);
+  write_file(dir, "pheno.txt", pheno);
+  write_file(dir, "geno.txt", geno);
+  write_file(dir, "mapping.txt", mapping);
   return dir;
 }
 
@@ -329,23 +329,23 @@ TEST(RecipeFromVcf, MakesTheInputsWrittenByHand) {
   SKIP_WITHOUT_TOOLS();
   const std::string top = scratch_dir();
   const std::string made = new_dir(top, "made");
-  put_file(made, "study.vcf", vcf_text());
+  write_file(made, "study.vcf", vcf_text());
   ASSERT_EQ(shell(made, "bcftools view -Oz -o study.vcf.gz study.vcf && rm study.vcf"), 0)
-      << get_file(made + "/script.out");
-  put_file(made, "pheno_table.txt", kTable);
-  put_file(made, "genes.bed", kGenesBed);
-  const std::string vcf_before = get_file(made + "/study.vcf.gz");
+      << read_file(made + "/script.out");
+  write_file(made, "pheno_table.txt", kTable);
+  write_file(made, "genes.bed", kGenesBed);
+  const std::string vcf_before = read_file(made + "/study.vcf.gz");
 
   ASSERT_EQ(run_blocks(made, {readme_block("### The phenotype table"), readme_block("### From a VCF"),
                               readme_block("### The gene list"), readme_block("### Checks")}),
             0)
-      << get_file(made + "/script.out");
-  EXPECT_EQ(get_file(made + "/study.vcf.gz"), vcf_before);
-  EXPECT_EQ(get_file(made + "/pheno_table.txt"), kTable);
+      << read_file(made + "/script.out");
+  EXPECT_EQ(read_file(made + "/study.vcf.gz"), vcf_before);
+  EXPECT_EQ(read_file(made + "/pheno_table.txt"), kTable);
 
-  EXPECT_EQ(get_file(made + "/pheno.txt"), expected_pheno(true));
-  EXPECT_EQ(get_file(made + "/geno.txt"), kGenoFromVcf);
-  EXPECT_EQ(sorted_lines(get_file(made + "/mapping.txt")), kMappingFromVcf);
+  EXPECT_EQ(read_file(made + "/pheno.txt"), expected_pheno(true));
+  EXPECT_EQ(read_file(made + "/geno.txt"), kGenoFromVcf);
+  EXPECT_EQ(sorted_lines(read_file(made + "/mapping.txt")), kMappingFromVcf);
 
   const std::string direct =
       direct_inputs(top, "direct", expected_pheno(true), kGenoFromVcf, kMappingFromVcf);
@@ -357,24 +357,24 @@ TEST(RecipeFromBed, MakesTheInputsWrittenByHand) {
   SKIP_WITHOUT_TOOLS();
   const std::string top = scratch_dir();
   const std::string made = new_dir(top, "made");
-  put_file(made, "study.bed", bed_bytes());
-  put_file(made, "study.bim", bim_text());
-  put_file(made, "study.fam", fam_text());
-  put_file(made, "pheno_table.txt", kTable);
-  put_file(made, "genes.bed", kGenesBed);
+  write_file(made, "study.bed", bed_bytes());
+  write_file(made, "study.bim", bim_text());
+  write_file(made, "study.fam", fam_text());
+  write_file(made, "pheno_table.txt", kTable);
+  write_file(made, "genes.bed", kGenesBed);
 
   ASSERT_EQ(run_blocks(made, {readme_block("### The phenotype table"),
                               readme_block("### From a .bed/.bim/.fam set"),
                               readme_block("### The gene list"), readme_block("### Checks")}),
             0)
-      << get_file(made + "/script.out");
-  EXPECT_EQ(get_file(made + "/study.bed"), bed_bytes());
-  EXPECT_EQ(get_file(made + "/study.bim"), bim_text());
-  EXPECT_EQ(get_file(made + "/study.fam"), fam_text());
+      << read_file(made + "/script.out");
+  EXPECT_EQ(read_file(made + "/study.bed"), bed_bytes());
+  EXPECT_EQ(read_file(made + "/study.bim"), bim_text());
+  EXPECT_EQ(read_file(made + "/study.fam"), fam_text());
 
-  EXPECT_EQ(get_file(made + "/pheno.txt"), expected_pheno(false));
-  EXPECT_EQ(get_file(made + "/geno.txt"), kGenoFromBed);
-  EXPECT_EQ(sorted_lines(get_file(made + "/mapping.txt")), kMappingFromBed);
+  EXPECT_EQ(read_file(made + "/pheno.txt"), expected_pheno(false));
+  EXPECT_EQ(read_file(made + "/geno.txt"), kGenoFromBed);
+  EXPECT_EQ(sorted_lines(read_file(made + "/mapping.txt")), kMappingFromBed);
 
   const std::string direct =
       direct_inputs(top, "direct", expected_pheno(false), kGenoFromBed, kMappingFromBed);
@@ -414,18 +414,18 @@ class RecipePheno : public ::testing::TestWithParam<PhenoCase> {};
 TEST_P(RecipePheno, WritesTheCompleteSubjectsInGenotypeOrder) {
   const PhenoCase &c = GetParam();
   const std::string dir = scratch_dir();
-  put_file(dir, "table.txt", c.table);
-  put_file(dir, "subjects.txt", c.subjects);
+  write_file(dir, "table.txt", c.table);
+  write_file(dir, "subjects.txt", c.subjects);
   const int status =
       run_blocks(dir, {readme_block("### The phenotype table"),
                        std::string("awk -v binary=") + c.binary +
                            " -f pheno.awk table.txt subjects.txt > pheno.txt\n"});
-  ASSERT_EQ(status, c.status) << get_file(dir + "/script.out");
+  ASSERT_EQ(status, c.status) << read_file(dir + "/script.out");
   if (c.status == 0) {
-    EXPECT_EQ(get_file(dir + "/pheno.txt"), c.pheno);
-    EXPECT_EQ(get_file(dir + "/keep.txt"), c.keep);
+    EXPECT_EQ(read_file(dir + "/pheno.txt"), c.pheno);
+    EXPECT_EQ(read_file(dir + "/keep.txt"), c.keep);
   } else {
-    EXPECT_EQ(get_file(dir + "/script.out"), c.pheno);
+    EXPECT_EQ(read_file(dir + "/script.out"), c.pheno);
   }
   remove_dir(dir);
 }
@@ -471,11 +471,11 @@ class RecipeChecks : public ::testing::TestWithParam<CheckCase> {};
 TEST_P(RecipeChecks, RefuseWhatTheProgramWouldMisread) {
   const CheckCase &c = GetParam();
   const std::string dir = scratch_dir();
-  put_file(dir, "study.traw", c.traw);
-  put_file(dir, "pheno.txt", c.pheno);
-  put_file(dir, "geno.txt", c.geno);
+  write_file(dir, "study.traw", c.traw);
+  write_file(dir, "pheno.txt", c.pheno);
+  write_file(dir, "geno.txt", c.geno);
   EXPECT_EQ(run_blocks(dir, {readme_block("### Checks")}), c.status);
-  const std::string out = get_file(dir + "/script.out");
+  const std::string out = read_file(dir + "/script.out");
   if (c.status == 0 || c.output.back() == '\n')
     EXPECT_EQ(out, c.output);
   else
@@ -492,11 +492,11 @@ INSTANTIATE_TEST_SUITE_P(Files, RecipeChecks, ::testing::ValuesIn(check_cases())
 
 TEST(RecipeGeneTable, BecomesTheMappingAndCountsUnknownVariants) {
   const std::string dir = scratch_dir();
-  put_file(dir, "geno.txt", "v1\t0\t1\nv2\t1\t0\nv3\t0\t0\n");
-  put_file(dir, "genes.txt", "G1 v1\nG1\tv2\nG2 v9\nG2 v3\nG3 v8\n");
-  ASSERT_EQ(shell(dir, readme_block("### The gene list", 1)), 0) << get_file(dir + "/script.out");
-  EXPECT_EQ(get_file(dir + "/mapping.txt"), "G1\tv1\nG1\tv2\nG2\tv9\nG2\tv3\nG3\tv8\n");
-  EXPECT_EQ(get_file(dir + "/script.out"), "2 mapping rows name no variant of geno.txt\n");
+  write_file(dir, "geno.txt", "v1\t0\t1\nv2\t1\t0\nv3\t0\t0\n");
+  write_file(dir, "genes.txt", "G1 v1\nG1\tv2\nG2 v9\nG2 v3\nG3 v8\n");
+  ASSERT_EQ(shell(dir, readme_block("### The gene list", 1)), 0) << read_file(dir + "/script.out");
+  EXPECT_EQ(read_file(dir + "/mapping.txt"), "G1\tv1\nG1\tv2\nG2\tv9\nG2\tv3\nG3\tv8\n");
+  EXPECT_EQ(read_file(dir + "/script.out"), "2 mapping rows name no variant of geno.txt\n");
   remove_dir(dir);
 }
 

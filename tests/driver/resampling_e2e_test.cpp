@@ -30,6 +30,7 @@ struct PoolCase {
   const char *args;  // program options
   bool three;        // also a pool of three genes
 };
+void PrintTo(const PoolCase &c, std::ostream *os) { *os << c.name; }
 
 class PoolSizes : public ::testing::TestWithParam<PoolCase> {};
 
@@ -96,7 +97,7 @@ TEST(PoolSizes, FatalStopInALaterGeneAfterTheEarlierGenesAreWritten) {
            "-weights 2 -causal 2 -effect 2 -seed 11");
   // The seventh gene in identifier order gets a third weight on its second
   // line.
-  std::vector<std::string> lines = split(get_file(data + "/weights.txt"), '\n');
+  std::vector<std::string> lines = split(read_file(data + "/weights.txt"), '\n');
   std::vector<std::string> genes;
   for (const std::string &l : lines) {
     std::string g = l.substr(0, l.find_first_of(" \t"));
@@ -111,7 +112,7 @@ TEST(PoolSizes, FatalStopInALaterGeneAfterTheEarlierGenesAreWritten) {
   ASSERT_EQ(seen >= 2, true);
   std::string text;
   for (size_t i = 0; i < lines.size(); i++) text += lines[i] + (i + 1 < lines.size() ? "\n" : "");
-  put_file(data, "weights.txt", text);
+  write_file(data, "weights.txt", text);
   const std::string args = "-resample 1 -wfile '" + data + "/weights.txt'";
   const Outputs one = run_and_collect(data, "1", args, 1);
   EXPECT_EQ(one.status, 1);
@@ -195,22 +196,22 @@ TEST(ResamplingPValues, GeneAloneOrAfterOthersAndUnitOfTheTrait) {
   // The last gene alone.
   const std::string last = all.rbegin()->first;
   std::string mapping;
-  for (const std::string &l : split(get_file(data + "/mapping.txt"), '\n'))
+  for (const std::string &l : split(read_file(data + "/mapping.txt"), '\n'))
     if (l.rfind(last + "\t", 0) == 0) mapping += l + "\n";
   const std::string alone_dir = scratch_dir();
-  put_file(alone_dir, "mapping.txt", mapping);
+  write_file(alone_dir, "mapping.txt", mapping);
   ASSERT_EQ(run_pooled(alone_dir, "",
                        "-pfile '" + data + "/pheno.txt' -gfile '" + data +
                            "/geno.txt' -resample 1"),
             0);
-  auto alone = resampling_columns(get_file(alone_dir + "/rare.out"), 6, 6);
+  auto alone = resampling_columns(read_file(alone_dir + "/rare.out"), 6, 6);
   ASSERT_EQ(alone.size(), 1u);
   EXPECT_EQ(alone[last], all[last]);
   remove_dir(alone_dir);
 
   // The trait times 2.5 plus 100.
   std::string pheno;
-  for (const std::string &l : split(get_file(data + "/pheno.txt"), '\n')) {
+  for (const std::string &l : split(read_file(data + "/pheno.txt"), '\n')) {
     if (l.empty()) continue;
     std::vector<std::string> f = split(l, '\t');
     char buf[64];
@@ -220,12 +221,12 @@ TEST(ResamplingPValues, GeneAloneOrAfterOthersAndUnitOfTheTrait) {
     pheno += "\n";
   }
   const std::string scaled_dir = scratch_dir();
-  put_file(scaled_dir, "pheno.txt", pheno);
+  write_file(scaled_dir, "pheno.txt", pheno);
   ASSERT_EQ(run_pooled(scaled_dir, "",
                        "-gfile '" + data + "/geno.txt' -mfile '" + data +
                            "/mapping.txt' -resample 1"),
             0);
-  auto scaled = resampling_columns(get_file(scaled_dir + "/rare.out"), 6, 6);
+  auto scaled = resampling_columns(read_file(scaled_dir + "/rare.out"), 6, 6);
   EXPECT_EQ(scaled, all);
   remove_dir(scaled_dir);
   remove_dir(data);
@@ -252,9 +253,9 @@ TEST(PoolSizes, RefitWarningsWhereTheGeneByGeneOrderPrintsThem) {
     geno += "\n";
     mapping += "G" + std::to_string(v / 2) + "\tv" + std::to_string(v) + "\n";
   }
-  put_file(data, "pheno.txt", pheno);
-  put_file(data, "geno.txt", geno);
-  put_file(data, "mapping.txt", mapping);
+  write_file(data, "pheno.txt", pheno);
+  write_file(data, "geno.txt", geno);
+  write_file(data, "mapping.txt", mapping);
   const Outputs one = run_and_collect(data, "1", "-resample 1", 1);
   EXPECT_EQ(one.status, 0);
   expect_same_outputs(one, run_and_collect(data, "", "-resample 1", 1), "pooled, 1 thread");
@@ -304,9 +305,9 @@ TEST(PoolSizes, FatalStopWhileMakingAResamplePartWayThroughAStage) {
     geno += "\n";
     mapping += "G" + std::to_string(v / 2) + "\tv" + std::to_string(v) + "\n";
   }
-  put_file(data, "pheno.txt", pheno);
-  put_file(data, "geno.txt", geno);
-  put_file(data, "mapping.txt", mapping);
+  write_file(data, "pheno.txt", pheno);
+  write_file(data, "geno.txt", geno);
+  write_file(data, "mapping.txt", mapping);
   const Outputs one = run_and_collect(data, "1", "-resample 1", 1);
   EXPECT_EQ(one.status, 1);
   EXPECT_EQ(one.files.at("stderr"),
@@ -331,12 +332,12 @@ TEST(ResamplingPValues, GeneNotResampledHasNoSkatResamplingValue) {
     geno0 += std::string("\t") + (i % 5 == 0 ? "1" : "0");
     geno1 += std::string("\t") + (i == 3 || i == 8 ? "1" : "0");
   }
-  put_file(dir, "pheno.txt", pheno);
-  put_file(dir, "geno.txt", geno0 + "\n" + geno1 + "\n");
-  put_file(dir, "mapping.txt", "GA\tc1\t0.1\t0\nGB\tr1\t0.03\t1\n");
+  write_file(dir, "pheno.txt", pheno);
+  write_file(dir, "geno.txt", geno0 + "\n" + geno1 + "\n");
+  write_file(dir, "mapping.txt", "GA\tc1\t0.1\t0\nGB\tr1\t0.03\t1\n");
   ASSERT_EQ(run_pooled(dir, "", "-resample 1 -dominant -MAF 0.5"), 0)
-      << get_file(dir + "/stdout.txt");
-  std::vector<std::string> lines = split(get_file(dir + "/rare.out"), '\n');
+      << read_file(dir + "/stdout.txt");
+  std::vector<std::string> lines = split(read_file(dir + "/rare.out"), '\n');
   ASSERT_GE(lines.size(), 3u);
   std::vector<std::string> ga = split(lines[1], '\t'), gb = split(lines[2], '\t');
   ASSERT_EQ(ga[0], "GA");

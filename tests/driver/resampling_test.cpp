@@ -25,6 +25,7 @@ struct StageCase {
   double p;
   bool goes_on, warns;
 };
+void PrintTo(const StageCase &c, std::ostream *os) { *os << c.name; }
 
 class StageEnd : public ::testing::TestWithParam<StageCase> {};
 
@@ -134,6 +135,7 @@ struct SmallRun {
     scheme.mleZ = mleZ;
     scheme.run = &run;
     scheme.MORE = 1000000;
+    set_run_wide_values(scheme);
     alloc_resample(scheme, r);
   }
   ~SmallRun() {
@@ -157,6 +159,7 @@ struct SchemeCase {
   bool binary;
   int D;
 };
+void PrintTo(const SchemeCase &c, std::ostream *os) { *os << c.name; }
 
 class SkipToResample : public ::testing::TestWithParam<SchemeCase> {};
 

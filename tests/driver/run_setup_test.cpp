@@ -274,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Data, NullModelDeathTest, ::testing::ValuesIn(kStops),
 
 TEST(StartOfTesting, HeadingAndMessageLog) {
   const std::string dir = scratch_dir();
-  const std::string path = put_file(dir, "msg.log", "old warnings\n");
+  const std::string path = write_file(dir, "msg.log", "old warnings\n");
   Settings s = defaults();
   s.mmsgl = 1;
   s.msglog = path.c_str();
@@ -292,7 +292,7 @@ TEST(StartOfTesting, HeadingAndMessageLog) {
       "\n\\*----------------- END QUORVEX TEST -----------------\\*\n"
       "              [A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9:]{8} [0-9]{4}\n"))
       << out;
-  EXPECT_EQ(get_file(path), "GENE G1 Warning: test 7.\n");
+  EXPECT_EQ(read_file(path), "GENE G1 Warning: test 7.\n");
   EXPECT_EQ(log.file, nullptr);
   remove_dir(dir);
 }

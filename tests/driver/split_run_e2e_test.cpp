@@ -15,11 +15,6 @@ using namespace gene_pass_test;
 
 namespace {
 
-void generate(const std::string &dir, const std::string &args) {
-  std::string cmd = "'" QUORVEX_GENERATOR "' " + args + " -out '" + dir + "' > /dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-}
-
 // The README's split: the distinct genes in the program's order (byte
 // order), cut into three contiguous ranges, and one mapping file per range
 // holding every row of its genes in file order.
@@ -51,6 +46,7 @@ struct SplitCase {
   const char *args;  // program options; DATA stands for the data folder
   bool com;          // the common-variant pass, in a job of its own
 };
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.name; }
 
 class SplitByGene : public ::testing::TestWithParam<SplitCase> {};
 
@@ -68,25 +64,25 @@ TEST_P(SplitByGene, JoinedPiecesEqualTheWholeRun) {
   ASSERT_EQ(run_quorvex(whole, inputs + "-mfile '" + top + "/mapping.txt' -msglog msg.log " +
                                    args + (c.com ? " -com 0.05" : "")),
             0)
-      << get_file(whole + "/stdout.txt");
+      << read_file(whole + "/stdout.txt");
 
   // Three pieces of whole genes, each run in a folder of its own.
-  ASSERT_EQ(shell(top, kSplit), 0) << get_file(top + "/script.out");
+  ASSERT_EQ(shell(top, kSplit), 0) << read_file(top + "/script.out");
   const char *const pieces[] = {"00", "01", "02"};
   for (const char *p : pieces) {
     const std::string mapping = top + "/mapping." + p + ".txt";
     ASSERT_TRUE(file_exists(mapping)) << mapping;
-    ASSERT_NE(get_file(mapping), "") << mapping;
+    ASSERT_NE(read_file(mapping), "") << mapping;
     const std::string dir = top + "/run." + p;
     ASSERT_EQ(std::system(("mkdir '" + dir + "'").c_str()), 0);
     ASSERT_EQ(run_quorvex(dir, inputs + "-mfile '" + mapping + "' -msglog msg.log " + args), 0)
-        << get_file(dir + "/stdout.txt");
+        << read_file(dir + "/stdout.txt");
   }
   EXPECT_FALSE(file_exists(top + "/mapping.03.txt"));
   // Every mapping row is in exactly one piece.
-  EXPECT_EQ(get_file(top + "/mapping.00.txt").size() + get_file(top + "/mapping.01.txt").size() +
-                get_file(top + "/mapping.02.txt").size(),
-            get_file(top + "/mapping.txt").size());
+  EXPECT_EQ(read_file(top + "/mapping.00.txt").size() + read_file(top + "/mapping.01.txt").size() +
+                read_file(top + "/mapping.02.txt").size(),
+            read_file(top + "/mapping.txt").size());
 
   // The common-variant pass in a job without the gene pass.
   std::string msg_before;
@@ -94,26 +90,26 @@ TEST_P(SplitByGene, JoinedPiecesEqualTheWholeRun) {
     const std::string dir = top + "/com";
     ASSERT_EQ(std::system(("mkdir '" + dir + "'").c_str()), 0);
     ASSERT_EQ(run_quorvex(dir, inputs + "-noRare -com 0.05 -msglog msg.log " + args), 0)
-        << get_file(dir + "/stdout.txt");
-    EXPECT_EQ(get_file(dir + "/com.out"), get_file(whole + "/com.out"));
+        << read_file(dir + "/stdout.txt");
+    EXPECT_EQ(read_file(dir + "/com.out"), read_file(whole + "/com.out"));
     EXPECT_FALSE(file_exists(dir + "/rare.out"));
-    msg_before = get_file(dir + "/msg.log");
+    msg_before = read_file(dir + "/msg.log");
   }
 
-  ASSERT_EQ(shell(top, kJoin), 0) << get_file(top + "/script.out");
-  const std::string rare = get_file(whole + "/rare.out");
-  EXPECT_EQ(get_file(top + "/rare.out"), rare);
-  EXPECT_EQ(msg_before + get_file(top + "/msg.log"), get_file(whole + "/msg.log"));
+  ASSERT_EQ(shell(top, kJoin), 0) << read_file(top + "/script.out");
+  const std::string rare = read_file(whole + "/rare.out");
+  EXPECT_EQ(read_file(top + "/rare.out"), rare);
+  EXPECT_EQ(msg_before + read_file(top + "/msg.log"), read_file(whole + "/msg.log"));
   for (const char *log : {"vt.log", "skat.log", "multi.log"}) {
     ASSERT_EQ(file_exists(top + "/" + log), file_exists(whole + "/" + log)) << log;
     if (file_exists(whole + "/" + log)) {
-      EXPECT_EQ(get_file(top + "/" + log), get_file(whole + "/" + log)) << log;
+      EXPECT_EQ(read_file(top + "/" + log), read_file(whole + "/" + log)) << log;
     }
   }
 
   // Every piece tested genes, so the check is not void.
   for (const char *p : pieces)
-    EXPECT_GT(split(get_file(top + "/run." + p + "/rare.out"), '\n').size(), 2u) << p;
+    EXPECT_GT(split(read_file(top + "/run." + p + "/rare.out"), '\n').size(), 2u) << p;
   remove_dir(top);
 }
 

@@ -19,6 +19,7 @@ struct ThreadCase {
   const char *data;  // generator options
   const char *args;  // DATA stands for the data folder
 };
+void PrintTo(const ThreadCase &c, std::ostream *os) { *os << c.name; }
 
 void expect_same_outputs(const Outputs &one, const Outputs &many, int threads) {
   EXPECT_EQ(many.status, one.status) << threads << " threads";
@@ -92,7 +93,7 @@ TEST(GenesSideBySideStop, StopPartWayLeavesTheOneThreadOutput) {
            "-weights 2 -seed 25");
   // Spoil the weights of the mapping's 12th gene (its first line).
   std::vector<std::string> genes;
-  for (const std::string &line : split(get_file(data + "/mapping.txt"), '\n')) {
+  for (const std::string &line : split(read_file(data + "/mapping.txt"), '\n')) {
     if (line.empty()) continue;
     const std::string g = split(line, '\t')[0];
     if (genes.empty() || genes.back() != g) genes.push_back(g);
@@ -102,7 +103,7 @@ TEST(GenesSideBySideStop, StopPartWayLeavesTheOneThreadOutput) {
   const std::string victim = sorted[11];
   std::string weights;
   bool spoiled = false;
-  for (const std::string &line : split(get_file(data + "/weights.txt"), '\n')) {
+  for (const std::string &line : split(read_file(data + "/weights.txt"), '\n')) {
     if (line.empty()) continue;
     std::vector<std::string> f = split(line, '\t');
     if (!spoiled && f[0] == victim) {
@@ -114,7 +115,7 @@ TEST(GenesSideBySideStop, StopPartWayLeavesTheOneThreadOutput) {
     weights += joined + "\n";
   }
   ASSERT_TRUE(spoiled);
-  put_file(data, "weights.txt", weights);
+  write_file(data, "weights.txt", weights);
   // Without resampling, and with it (genes then wait in the pool, and the
   // waiting genes are finished and written before the stop's message).
   for (const std::string extra : {"", " -resample 1"}) {

@@ -56,10 +56,10 @@ std::string without_clock(const std::string &text) {
 
 TEST(WorkSavingEndToEnd, SameOutputBytesAsTheStraightforwardIntegration) {
   const std::string data = gene_pass_test::scratch_dir();
-  const std::string gen = std::string("'") + QUORVEX_GENERATOR +
-                          "' -subjects 300 -variants 60 -genes 10 -trait binary -weights 3 "
-                          "-causal 3 -effect 1.5 -seed 11 -out '" + data + "' >/dev/null 2>&1";
-  ASSERT_EQ(std::system(gen.c_str()), 0);
+  ASSERT_EQ(test_support::run_generator("-subjects 300 -variants 60 -genes 10 -trait binary "
+                                        "-weights 3 -causal 3 -effect 1.5 -seed 11",
+                                        data, ">/dev/null 2>&1"),
+            0);
   const std::vector<std::string> args = {"-pfile", data + "/pheno.txt", "-gfile",
                                          data + "/geno.txt", "-mfile", data + "/mapping.txt",
                                          "-wfile", data + "/weights.txt"};
@@ -70,15 +70,15 @@ TEST(WorkSavingEndToEnd, SameOutputBytesAsTheStraightforwardIntegration) {
   sadmvn_options(true, true);
   run_in_process(saving, args);
   for (const char *name : {"rare.out", "vt.log", "skat.log", "multi.log"}) {
-    const std::string a = gene_pass_test::get_file(straight + "/" + name);
+    const std::string a = gene_pass_test::read_file(straight + "/" + name);
     EXPECT_FALSE(a.empty()) << name;
-    EXPECT_TRUE(a == gene_pass_test::get_file(saving + "/" + name)) << name << " differs";
+    EXPECT_TRUE(a == gene_pass_test::read_file(saving + "/" + name)) << name << " differs";
   }
-  EXPECT_EQ(without_clock(gene_pass_test::get_file(straight + "/stdout.txt")),
-            without_clock(gene_pass_test::get_file(saving + "/stdout.txt")));
+  EXPECT_EQ(without_clock(gene_pass_test::read_file(straight + "/stdout.txt")),
+            without_clock(gene_pass_test::read_file(saving + "/stdout.txt")));
   // The data take a maximum statistic into the third stage (p < 1e-4).
   bool third_stage = false;
-  const auto rows = gene_pass_test::split(gene_pass_test::get_file(saving + "/rare.out"), '\n');
+  const auto rows = gene_pass_test::split(gene_pass_test::read_file(saving + "/rare.out"), '\n');
   for (size_t r = 1; r < rows.size(); r++) {
     const auto f = gene_pass_test::split(rows[r], '\t');
     for (size_t c : {4u, 6u})

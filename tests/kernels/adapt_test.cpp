@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Dimensions, EngineSmooth, ::testing::Values(1, 2, 3, 5,
 struct StoreCase {
   int ndim, mxrgns;
 };
+void PrintTo(const StoreCase &c, std::ostream *os) { *os << "ndim=" << c.ndim << " mxrgns=" << c.mxrgns; }
 
 class EngineStore : public ::testing::TestWithParam<StoreCase> {};
 

@@ -233,6 +233,9 @@ TEST(Qfc, NinetyFifthPercentOfOneDegreeOfFreedom) {
 struct TwoWeightCase {
   double a, b, c;
 };
+void PrintTo(const TwoWeightCase &c, std::ostream *os) {
+  *os << "weights " << c.a << "," << c.b << " c=" << c.c;
+}
 
 class QfcTwoWeights : public ::testing::TestWithParam<TwoWeightCase> {};
 

@@ -219,6 +219,7 @@ struct RankCase {
   int dependent;          // expected column, or -1
   std::vector<int> involved;
 };
+void PrintTo(const RankCase &c, std::ostream *os) { *os << c.name; }
 
 class DependentColumn : public ::testing::TestWithParam<RankCase> {};
 

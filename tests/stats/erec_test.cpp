@@ -44,6 +44,7 @@ struct TableCase {
   std::vector<double> y, g;  // one variant; g < 0 missing
   double b;                  // expected effect after clamping
 };
+void PrintTo(const TableCase &c, std::ostream *os) { *os << c.name; }
 
 class ErecTable : public ::testing::TestWithParam<TableCase> {};
 

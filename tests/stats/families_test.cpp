@@ -202,10 +202,10 @@ Built RunSkat(const NullModel &nm, const Matrix &x, int MAC_LB) {
   b.U.assign(K, -99.0);
   std::vector<double> y = nm.y, c = nm.centerY, v = nm.v;
   if (nm.binary)
-    SKAT_binary(nm.N, nm.p, K, y.data(), X.m, na.z.m, c.data(), v.data(), na.Iz.m, MAC_LB,
+    SKAT_binary(nm.N, nm.p, K, X.m, na.z.m, c.data(), v.data(), na.Iz.m, MAC_LB,
                 b.mac.data(), b.U.data(), cov.m, &b.count, b.null.data());
   else
-    SKAT_quan(nm.N, nm.p, K, y.data(), X.m, na.z.m, c.data(), nm.SigmaSQ, na.Iz.m, MAC_LB,
+    SKAT_quan(nm.N, nm.p, K, X.m, na.z.m, c.data(), nm.SigmaSQ, na.Iz.m, MAC_LB,
               b.mac.data(), b.U.data(), cov.m, &b.count, b.null.data());
   b.cov.assign(K, std::vector<double>(K));
   for (int l = 0; l < K; l++)
@@ -224,10 +224,10 @@ Built RunMulti(const NullModel &nm, const Matrix &x0, const Matrix &wt, std::vec
   b.U.assign(K > 0 ? K : 1, -99.0);
   std::vector<double> y = nm.y, c = nm.centerY, v = nm.v;
   if (nm.binary)
-    MULTI_binary(nm.N, nm.p, M, y.data(), X.m, na.z.m, c.data(), v.data(), na.Iz.m, K, W.m,
+    MULTI_binary(nm.N, nm.p, M, X.m, na.z.m, c.data(), v.data(), na.Iz.m, K, W.m,
                  q.data(), MAC_LB, b.mac.data(), b.U.data(), cov.m, &b.count, b.null.data());
   else
-    MULTI_quan(nm.N, nm.p, M, y.data(), X.m, na.z.m, c.data(), nm.SigmaSQ, na.Iz.m, K, W.m,
+    MULTI_quan(nm.N, nm.p, M, X.m, na.z.m, c.data(), nm.SigmaSQ, na.Iz.m, K, W.m,
                q.data(), MAC_LB, b.mac.data(), b.U.data(), cov.m, &b.count, b.null.data());
   b.cov.assign(K, std::vector<double>(K));
   for (int l = 0; l < K; l++)
@@ -247,11 +247,11 @@ Built RunVT(const NullModel &nm, int MODEL, const Matrix &x0, std::vector<double
   b.U.assign(Kd, -99.0);
   std::vector<double> y = nm.y, c = nm.centerY, v = nm.v;
   if (nm.binary)
-    VT_binary_fixThresh(MODEL, nm.N, nm.p, M, y.data(), X.m, na.z.m, c.data(), v.data(),
+    VT_binary_fixThresh(MODEL, nm.N, nm.p, M, X.m, na.z.m, c.data(), v.data(),
                         na.Iz.m, K, thresh.data(), maf.data(), q.data(), MAC_LB, b.mac.data(),
                         S.m, b.U.data(), cov.m, &b.count, b.null.data());
   else
-    VT_quan_fixThresh(MODEL, nm.N, nm.p, M, y.data(), X.m, na.z.m, c.data(), nm.SigmaSQ,
+    VT_quan_fixThresh(MODEL, nm.N, nm.p, M, X.m, na.z.m, c.data(), nm.SigmaSQ,
                       na.Iz.m, K, thresh.data(), maf.data(), q.data(), MAC_LB, b.mac.data(), S.m,
                       b.U.data(), cov.m, &b.count, b.null.data());
   b.cov.assign(K, std::vector<double>(K));
@@ -624,7 +624,7 @@ TEST(SkatFamily, NoVariantWritesOnlyTheCount) {
   double U = -9, c = -9;
   double *covrow[1] = {&c};
   std::vector<double> y = nm.y, cy = nm.centerY;
-  SKAT_quan(4, 1, 0, y.data(), x.m, na.z.m, cy.data(), nm.SigmaSQ, na.Iz.m, 0, &mac, &U, covrow,
+  SKAT_quan(4, 1, 0, x.m, na.z.m, cy.data(), nm.SigmaSQ, na.Iz.m, 0, &mac, &U, covrow,
             &count, &null);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(mac, -7);

@@ -401,11 +401,11 @@ Out Family(Gene &g, int family, bool library) {
   if (family == 0) {
     if (library) {
       if (g.binary)
-        VT_binary_fixThresh(g.model, g.N, g.p, g.M, g.y.data(), g.x0.m, g.z.m, g.centerY.data(),
+        VT_binary_fixThresh(g.model, g.N, g.p, g.M, g.x0.m, g.z.m, g.centerY.data(),
                             g.v.data(), g.Iz.m, K, g.thresh.data(), g.maf.data(), g.q.data(), 2,
                             mac.data(), S.m, U.data(), cov.m, &o.count, null.data());
       else
-        VT_quan_fixThresh(g.model, g.N, g.p, g.M, g.y.data(), g.x0.m, g.z.m, g.centerY.data(),
+        VT_quan_fixThresh(g.model, g.N, g.p, g.M, g.x0.m, g.z.m, g.centerY.data(),
                           g.SigmaSQ, g.Iz.m, K, g.thresh.data(), g.maf.data(), g.q.data(), 2,
                           mac.data(), S.m, U.data(), cov.m, &o.count, null.data());
     } else {
@@ -418,11 +418,11 @@ Out Family(Gene &g, int family, bool library) {
   } else if (family == 1) {
     if (library) {
       if (g.binary)
-        MULTI_binary(g.N, g.p, g.M, g.y.data(), g.x0.m, g.z.m, g.centerY.data(), g.v.data(),
+        MULTI_binary(g.N, g.p, g.M, g.x0.m, g.z.m, g.centerY.data(), g.v.data(),
                      g.Iz.m, K, g.wt.m, g.q.data(), 2, mac.data(), U.data(), cov.m, &o.count,
                      null.data());
       else
-        MULTI_quan(g.N, g.p, g.M, g.y.data(), g.x0.m, g.z.m, g.centerY.data(), g.SigmaSQ,
+        MULTI_quan(g.N, g.p, g.M, g.x0.m, g.z.m, g.centerY.data(), g.SigmaSQ,
                    g.Iz.m, K, g.wt.m, g.q.data(), 2, mac.data(), U.data(), cov.m, &o.count,
                    null.data());
     } else {
@@ -438,10 +438,10 @@ Out Family(Gene &g, int family, bool library) {
       for (int j = 0; j < g.M; j++) x.m[i][j] = g.x0.m[i][j] < 0 ? 0.0 : g.x0.m[i][j];
     if (library) {
       if (g.binary)
-        SKAT_binary(g.N, g.p, g.M, g.y.data(), x.m, g.z.m, g.centerY.data(), g.v.data(), g.Iz.m,
+        SKAT_binary(g.N, g.p, g.M, x.m, g.z.m, g.centerY.data(), g.v.data(), g.Iz.m,
                     0, mac.data(), U.data(), cov.m, &o.count, null.data());
       else
-        SKAT_quan(g.N, g.p, g.M, g.y.data(), x.m, g.z.m, g.centerY.data(), g.SigmaSQ, g.Iz.m, 0,
+        SKAT_quan(g.N, g.p, g.M, x.m, g.z.m, g.centerY.data(), g.SigmaSQ, g.Iz.m, 0,
                   mac.data(), U.data(), cov.m, &o.count, null.data());
     } else {
       straight::skat_family(g.N, g.p, g.M, x.m, g.z.m, g.centerY.data(),

@@ -260,7 +260,7 @@ TEST(NullModelQuantitative, GivenCoefficientsReproduceFit) {
   }
   for (int k = 0; k < 3; k++)
     for (int m = 0; m < 3; m++) g.Iz[k][m] = 42.0;
-  score_yz_quanTrait_gamma(d.N, 3, d.y, d.z, gamma, g.centerY, &g.SigmaSQ, g.Iz);
+  score_yz_quanTrait_gamma(d.N, 3, d.y, d.z, gamma, g.centerY, &g.SigmaSQ);
   for (int i = 0; i < d.N; i++) EXPECT_EQ(g.centerY[i], o.centerY[i]);
   EXPECT_EQ(g.SigmaSQ, o.SigmaSQ);
   for (int k = 0; k < 3; k++)
