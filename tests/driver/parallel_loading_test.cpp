@@ -200,16 +200,16 @@ TEST(GenotypeLoadingInRanges, WholeRunsOnAFileOfSeveralRangesEqualTheOneThreadRu
   using namespace gene_pass_test;
   const std::string data = scratch_dir();
   generate(data, "-subjects 1200 -variants 4500 -genes 30 -trait binary -covariates 1 -missing 0.01 -seed 5");
-  ASSERT_GT(get_file(data + "/geno.txt").size(), std::size_t(10) << 20) << "the file must span several ranges";
+  ASSERT_GT(read_file(data + "/geno.txt").size(), std::size_t(10) << 20) << "the file must span several ranges";
   // Genes of four variants each from the last rows of the mapping, so that
   // the rows are read again at offsets recorded by a late range.
-  const std::vector<std::string> map_rows = split(get_file(data + "/mapping.txt"), '\n');
+  const std::vector<std::string> map_rows = split(read_file(data + "/mapping.txt"), '\n');
   std::string tail;
   for (std::size_t i = map_rows.size() > 121 ? map_rows.size() - 121 : 0, k = 0; i < map_rows.size(); i++) {
     const std::vector<std::string> f = split(map_rows[i], '\t');
     if (f.size() == 2) tail += "T" + std::to_string(k++ / 4) + "\t" + f[1] + "\n";
   }
-  put_file(data, "mapping.txt", tail);
+  write_file(data, "mapping.txt", tail);
   const std::string args = "-com 0.05";
   const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", args);
   ASSERT_EQ(one.status, 0) << one.files.at("stdout");
@@ -218,11 +218,11 @@ TEST(GenotypeLoadingInRanges, WholeRunsOnAFileOfSeveralRangesEqualTheOneThreadRu
     expect_same_outputs(one, run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(threads) + " ", args),
                         std::to_string(threads) + " threads");
 
-  std::string geno = get_file(data + "/geno.txt");
+  std::string geno = read_file(data + "/geno.txt");
   const std::size_t last = geno.rfind('\n', geno.size() - 2) + 1;
   const std::size_t value = geno.find('\t', last) + 1;
   geno.replace(value, geno.find('\t', value) - value, "1|0");
-  put_file(data, "geno.txt", geno);
+  write_file(data, "geno.txt", geno);
   const Outputs bad = run_and_collect_env(data, "QUORVEX_THREADS=1 ", args);
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.files.at("stdout").find("Error: Line 4500 of genotype file '" + data +
