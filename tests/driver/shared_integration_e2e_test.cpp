@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "tests/driver/gene_pass_support.h"
@@ -15,21 +16,26 @@ namespace {
 
 using namespace gene_pass_test;
 
+// Runs the data set on one thread (rare.out must hold `lines` lines, the
+// header included) and on each of `threads`; every output must be the same.
+void ExpectOneThreadBytes(const std::string &data, std::size_t lines, std::initializer_list<int> threads) {
+  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", "");
+  ASSERT_EQ(one.status, 0) << one.files.at("stdout");
+  EXPECT_EQ(count_of(one.files.at("rare.out"), "\n"), lines) << one.files.at("rare.out");
+  for (int t : threads) {
+    const Outputs many = run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(t) + " ", "");
+    EXPECT_EQ(many.status, one.status) << t << " threads";
+    for (const auto &f : one.files)
+      EXPECT_EQ(many.files.at(f.first), f.second) << f.first << ", " << t << " threads";
+  }
+}
+
 TEST(SharedIntegration, LastGeneSharedWithIdleThreadsSameOutputs) {
   const std::string data = scratch_dir();
   generate(data,
            "-subjects 200 -variants 50 -genes 3 -trait binary -covariates 1 -mapcols 3 "
            "-causal 1 -effect 1.0 -seed 5");
-  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", "");
-  ASSERT_EQ(one.status, 0) << one.files.at("stdout");
-  EXPECT_EQ(count_of(one.files.at("rare.out"), "\n"), 4u) << one.files.at("rare.out");
-  for (int threads : {3, 8}) {
-    const Outputs many =
-        run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(threads) + " ", "");
-    EXPECT_EQ(many.status, one.status) << threads << " threads";
-    for (const auto &f : one.files)
-      EXPECT_EQ(many.files.at(f.first), f.second) << f.first << ", " << threads << " threads";
-  }
+  ExpectOneThreadBytes(data, 4u, {3, 8});
   remove_dir(data);
 }
 
@@ -41,16 +47,7 @@ TEST(SharedIntegration, LoneGeneSharedWithEveryThreadSameOutputs) {
   generate(data,
            "-subjects 200 -variants 18 -genes 1 -trait binary -covariates 1 -mapcols 3 "
            "-causal 1 -effect 1.5 -seed 8");
-  const Outputs one = run_and_collect_env(data, "QUORVEX_THREADS=1 ", "");
-  ASSERT_EQ(one.status, 0) << one.files.at("stdout");
-  EXPECT_EQ(count_of(one.files.at("rare.out"), "\n"), 2u) << one.files.at("rare.out");
-  for (int threads : {2, 8}) {
-    const Outputs many =
-        run_and_collect_env(data, "QUORVEX_THREADS=" + std::to_string(threads) + " ", "");
-    EXPECT_EQ(many.status, one.status) << threads << " threads";
-    for (const auto &f : one.files)
-      EXPECT_EQ(many.files.at(f.first), f.second) << f.first << ", " << threads << " threads";
-  }
+  ExpectOneThreadBytes(data, 2u, {2, 8});
   remove_dir(data);
 }
 
