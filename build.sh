@@ -51,12 +51,17 @@ run_example() {
 # threads, the pools and the whole runs side by side), selected by name.
 TSAN_TESTS='RunInOrder|SpareThreads|ThreadCount|GenesSideBySide|CommonPassThreads|PoolSizes|SharedIntegration|VariantLanes|StageSplit|MvnSpareThreads|GenotypeLoadingInRanges'
 
+# Death tests whose set-up depends on the process (a file named by its pid,
+# a fresh scratch folder with data made there) cannot run in the style that
+# re-executes the test program for the child; they run in the other builds.
+TSAN_NOT_REEXEC='RunInOrderDeathTest.StopEndsTheRunAfterTheEarlierItems|CommonPassThreadsDeathTest.ChangedGenotypeFileStopsOnTheSameVariant'
+
 run_tsan() {
   configure_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_TSAN=ON
   # Death tests re-run the test program for the child instead of forking a
   # process that has threads; any report fails the test (exit status 66).
   (cd build-tsan && GTEST_DEATH_TEST_STYLE=threadsafe TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1" \
-     ctest --output-on-failure -j "$JOBS" -R "$TSAN_TESTS")
+     ctest --output-on-failure -j "$JOBS" -R "$TSAN_TESTS" -E "$TSAN_NOT_REEXEC")
 }
 
 run_tests() {
