@@ -6,6 +6,16 @@
 # gen_cmd, stamp. `bench_data` then generates the data when it is missing or
 # stale and returns the generator's seconds in gen_secs (empty when reused).
 
+# Builds quorvex and the generator (Release) in $build; sets gen and prog
+# (QUORVEX, when set, names the program to time instead).
+bench_build() {
+  echo "== build (Release) in $build"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j 3 --target quorvex quorvex_gen >/dev/null
+  gen=$build/tools/quorvex_gen
+  prog=${QUORVEX:-$build/quorvex}
+}
+
 bench_setup() {
   local usage=$1; shift
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,11 +35,7 @@ bench_setup() {
   local gen_args=${GEN_ARGS:-}
   build=$root/${BUILD_DIR:-build}
 
-  echo "== build (Release) in $build"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" -j 3 --target quorvex quorvex_gen >/dev/null
-  gen=$build/tools/quorvex_gen
-  prog=${QUORVEX:-$build/quorvex}
+  bench_build
 
   tag=${subjects}x${variants}_g${genes}_${trait}
   [ -n "$gen_args" ] && tag=${tag}_$(printf '%s' "$gen_args" | tr -cs 'A-Za-z0-9.' '_' | sed 's/^_//; s/_$//')

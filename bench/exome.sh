@@ -30,11 +30,7 @@ fi
 subjects=${SUBJECTS:-10000} variants=${VARIANTS:-200000} genes=${GENES:-20000}
 build=$root/${BUILD_DIR:-build}
 
-echo "== build (Release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 3 --target quorvex quorvex_gen >/dev/null
-gen=$build/tools/quorvex_gen
-prog=${QUORVEX:-$build/quorvex}
+bench_build
 
 tag=${subjects}x${variants}_g${genes}_binary_weights_3
 data=$build/exome-data/$tag
