@@ -698,10 +698,35 @@ void make_pattern(int nd, int lr, double *g) {
 // generators' values but may change the signs of their zero coordinates,
 // which are part of the caller's storage. What a walk leaves depends only on
 // the state it starts from, so the states s0, s1, ... of a generator repeat
-// from the first one met twice: the state before the last walk is taken
-// from that cycle when it shows within kMaxCycleStates states (in practice
-// after one or two walks); otherwise every walk is made.
-const size_t kMaxCycleStates = 64;
+// from the first one met twice (for 18 variables every 2, 10 or 210 walks).
+// The cycles found are kept, and the state before the last walk is read off
+// its cycle; a generator whose states do not repeat within kMaxCycleStates
+// walks makes every walk.
+const size_t kMaxCycleStates = 4096;
+
+// Cycles of generator states: the states of one cycle in walk order (the
+// walk of the last gives the first), ndim values each.
+struct StateCycle {
+  int nd;
+  std::vector<double> states;
+};
+thread_local std::vector<StateCycle> state_cycles;
+
+// The position of the state s of nd values in a kept cycle (false: none).
+bool find_in_cycles(int nd, const double *s, const StateCycle **cycle, size_t *position) {
+  const size_t n = static_cast<size_t>(nd);
+  for (const StateCycle &c : state_cycles) {
+    if (c.nd != nd) continue;
+    for (size_t k = 0; k * n < c.states.size(); k++) {
+      if (std::memcmp(s, &c.states[k * n], n * sizeof(double)) == 0) {
+        *cycle = &c;
+        *position = k;
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 void advance_generators(int nd, int lr, double *g, size_t walks, const double *last_center,
                         const double *width, double *z__) {
@@ -709,24 +734,37 @@ void advance_generators(int nd, int lr, double *g, size_t walks, const double *l
   std::vector<double> x(static_cast<size_t>(nd));
   const size_t n = static_cast<size_t>(nd);
   const size_t before_last = walks - 1;
-  std::vector<std::vector<double>> states;
+  std::vector<double> states;  // s0, s1, ... of the generator, while they are searched
   for (int i = 0; i < lr; i++) {
     double *gi = &g[i * nd];
-    states.assign(1, std::vector<double>(gi, gi + n));
-    // gi holds state k.
-    for (size_t k = 0; k < before_last;) {
-      walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
-      k++;
-      if (states.size() >= kMaxCycleStates) continue;
-      size_t j = 0;
-      while (j < states.size() && !std::equal(gi, gi + n, states[j].begin(), same_bits)) j++;
-      if (j < states.size()) {
-        // State k is state j: from j on the states repeat every k - j walks.
-        const std::vector<double> &at = states[j + (before_last - j) % (k - j)];
-        std::copy(at.begin(), at.end(), gi);
-        break;
+    const StateCycle *cycle = nullptr;
+    size_t position = 0;
+    if (before_last > 0 && !find_in_cycles(nd, gi, &cycle, &position)) {
+      states.assign(gi, gi + n);
+      // gi holds state k.
+      for (size_t k = 0; k < before_last;) {
+        walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+        k++;
+        if (states.size() >= kMaxCycleStates * n) continue;
+        size_t j = 0;
+        while (j * n < states.size() && std::memcmp(gi, &states[j * n], n * sizeof(double)) != 0) j++;
+        if (j * n < states.size()) {
+          // State k is state j: from j on the states repeat every k - j
+          // walks (the states j .. k-1 searched).
+          StateCycle found{nd, std::vector<double>(states.begin() + static_cast<long>(j * n),
+                                                   states.end())};
+          const size_t at = (before_last - j) % (k - j);
+          std::copy(&found.states[at * n], &found.states[at * n] + n, gi);
+          state_cycles.push_back(std::move(found));
+          break;
+        }
+        states.insert(states.end(), gi, gi + n);
       }
-      states.emplace_back(gi, gi + n);
+    }
+    if (cycle) {
+      const size_t period = cycle->states.size() / n;
+      const size_t at = (position + before_last) % period;
+      std::copy(&cycle->states[at * n], &cycle->states[at * n] + n, gi);
     }
     if (i == lr - 1)
       walk_fully_symmetric(nd, last_center, width, z__, gi, [](double *) {});
@@ -874,12 +912,12 @@ void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integra
   const bool batches = use_batches(nd);
   size_t per_cell = given_per_cell;
   // The region's cells and the cells of a group (0: no groups).
-  size_t cells = 0, group = 0;
+  size_t cells = 0, in_group = 0;
   if (batches && !given && share_fn && spare_threads_waiting() > 0) {
     cells = region_cells(nd, a, b, width);
     if (cells > 1) {
       per_cell = start_cells(nd, lr, center, width, g, z__);
-      group = std::max<size_t>(1, batch_limit / per_cell);
+      in_group = std::max<size_t>(1, batch_limit / per_cell);
     }
   }
   for (size_t cell = 0;; cell++) {
@@ -892,10 +930,11 @@ void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integra
       const double *vals;
       if (given) {
         vals = given + cell * per_cell;
-      } else if (group > 0) {
-        if (cell % group == 0)
-          evaluate_group(nd, std::min(group, cells - cell), per_cell, center, a, b, width, functn);
-        vals = batch_vals.data() + (cell % group) * per_cell;
+      } else if (in_group > 0) {
+        if (cell % in_group == 0)
+          evaluate_group(nd, std::min(in_group, cells - cell), per_cell, center, a, b, width,
+                         functn);
+        vals = batch_vals.data() + (cell % in_group) * per_cell;
       } else {
         batch_pts.clear();
         batch_groups.clear();
@@ -938,7 +977,7 @@ void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integra
   }
   // The generators and the scratch vector as recording every cell leaves
   // them (the first cell was recorded; the last group's centres are kept).
-  if (group > 0)
+  if (in_group > 0)
     advance_generators(nd, lr, g, cells - 1,
                        region_centers.data() + region_centers.size() - static_cast<size_t>(nd),
                        width, z__);
