@@ -35,6 +35,12 @@ thread_local int divaxn, funcls, rgncls, nwrgns, top, difcls;
 thread_local AdaptTrace *trace = nullptr;
 thread_local int resume_funcls = -1;
 
+// Values evaluated at once for the cells of one step (32 MiB of them); a
+// region with more cells is evaluated in groups of cells of at most this
+// many values (batch_limit: the same, or a test's smaller limit).
+const size_t kMaxCellsBatch = 1u << 22;
+size_t batch_limit = kMaxCellsBatch;
+
 // Ordered evaluation: the points of one batch (row t at batch_pts[t*ndim])
 // and their values.
 bool ordered = true;  // a switch for tests, set before any integration
@@ -139,6 +145,22 @@ int split_parts(int nd, size_t count) {
   const long work = static_cast<long>(count) * nd;
   const long most = work / kMinPartWork;
   return static_cast<int>(std::min<long>(spare + 1, most));
+}
+
+// The points of many mesh cells (a group of cells is up to seconds of work)
+// go in up to kCellPartsPerThread parts per thread, each of at least
+// kMinCellPartWork coordinates (over a millisecond, where handing a part on
+// costs microseconds): the parts are claimed in turn, so a thread that the
+// machine runs slower for a while (other programs on its CPU) takes fewer.
+const int kCellPartsPerThread = 8;
+const long kMinCellPartWork = 16 * kMinPartWork;
+
+int cell_parts(int nd, size_t count) {
+  const int parts = split_parts(nd, count);
+  if (parts <= 1) return parts;
+  const long finer = static_cast<long>(count) * nd / kMinCellPartWork;
+  return static_cast<int>(
+      std::max<long>(parts, std::min<long>(static_cast<long>(parts) * kCellPartsPerThread, finer)));
 }
 
 // vals[t] = functn(point t) for the count points of dimension nd at pts,
@@ -474,6 +496,8 @@ void adapt_trace(AdaptTrace *t) { trace = t; }
 
 void adapt_set_ordered(bool on) { ordered = on; }
 
+void adapt_set_batch_limit(size_t values) { batch_limit = values > 0 ? values : kMaxCellsBatch; }
+
 void adapt_share_with(adapt_share share, const void *context) {
   share_fn = share;
   share_context = context;
@@ -642,17 +666,6 @@ void record_cell(int nd, int lr, const double *center, const double *width, doub
   }
 }
 
-// The points of the rule applications on every mesh cell of nregions
-// regions a[k]..b[k] of the same half-widths (the two halves of a bisected
-// region, or one region of many cells), evaluated in one split when spare
-// threads wait (each cell in its own order), so that the threads meet once
-// per step of the adaptive loop rather than once per cell. Returns the
-// points per cell (batch_vals holds the values of the cells region by
-// region, cell j of them all from j times that), or 0 when nothing was
-// evaluated (one cell in all, too few points for a split, or more than
-// kMaxCellsBatch values): each region is then evaluated on its own.
-const size_t kMaxCellsBatch = 1u << 22;  // values evaluated at once
-
 // The cells' centres, and the points of one rule application around the
 // origin with unit half-widths in recording order (row k: the generator's
 // coordinates with their signs at point k) for the generators in
@@ -683,29 +696,75 @@ void make_pattern(int nd, int lr, double *g) {
 // The generators g and the scratch vector z__ as `walks` more recordings
 // (walks >= 1, the last around last_center) leave them: a walk restores the
 // generators' values but may change the signs of their zero coordinates,
-// which are part of the caller's storage. The states repeat after at most
-// two walks in practice; otherwise every walk is made.
+// which are part of the caller's storage. What a walk leaves depends only on
+// the state it starts from, so the states s0, s1, ... of a generator repeat
+// from the first one met twice (for 18 variables every 2, 10 or 210 walks).
+// The cycles found are kept, and the state before the last walk is read off
+// its cycle; a generator whose states do not repeat within kMaxCycleStates
+// walks makes every walk.
+const size_t kMaxCycleStates = 4096;
+
+// Cycles of generator states: the states of one cycle in walk order (the
+// walk of the last gives the first), ndim values each.
+struct StateCycle {
+  int nd;
+  std::vector<double> states;
+};
+thread_local std::vector<StateCycle> state_cycles;
+
+// The position of the state s of nd values in a kept cycle (false: none).
+bool find_in_cycles(int nd, const double *s, const StateCycle **cycle, size_t *position) {
+  const size_t n = static_cast<size_t>(nd);
+  for (const StateCycle &c : state_cycles) {
+    if (c.nd != nd) continue;
+    for (size_t k = 0; k * n < c.states.size(); k++) {
+      if (std::memcmp(s, &c.states[k * n], n * sizeof(double)) == 0) {
+        *cycle = &c;
+        *position = k;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 void advance_generators(int nd, int lr, double *g, size_t walks, const double *last_center,
                         const double *width, double *z__) {
   const std::vector<double> origin(static_cast<size_t>(nd), 0.0), unit(static_cast<size_t>(nd), 1.0);
   std::vector<double> x(static_cast<size_t>(nd));
   const size_t n = static_cast<size_t>(nd);
+  const size_t before_last = walks - 1;
+  std::vector<double> states;  // s0, s1, ... of the generator, while they are searched
   for (int i = 0; i < lr; i++) {
     double *gi = &g[i * nd];
-    std::vector<double> s0(gi, gi + n), s1, s2;
-    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
-    s1.assign(gi, gi + n);
-    walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
-    s2.assign(gi, gi + n);
-    const bool period2 = std::equal(s0.begin(), s0.end(), s2.begin(), same_bits);
-    // The state before the last walk.
-    if (period2) {
-      const std::vector<double> &before = (walks - 1) % 2 == 0 ? s0 : s1;
-      std::copy(before.begin(), before.end(), gi);
-    } else {
-      std::copy(s0.begin(), s0.end(), gi);
-      for (size_t w = 0; w + 1 < walks; w++)
+    const StateCycle *cycle = nullptr;
+    size_t position = 0;
+    if (before_last > 0 && !find_in_cycles(nd, gi, &cycle, &position)) {
+      states.assign(gi, gi + n);
+      // gi holds state k.
+      for (size_t k = 0; k < before_last;) {
         walk_fully_symmetric(nd, origin.data(), unit.data(), x.data(), gi, [](double *) {});
+        k++;
+        if (states.size() >= kMaxCycleStates * n) continue;
+        size_t j = 0;
+        while (j * n < states.size() && std::memcmp(gi, &states[j * n], n * sizeof(double)) != 0) j++;
+        if (j * n < states.size()) {
+          // State k is state j: from j on the states repeat every k - j
+          // walks (the states j .. k-1 searched).
+          StateCycle found{nd, std::vector<double>(states.begin() + static_cast<long>(j * n),
+                                                   states.end())};
+          const size_t at = (before_last - j) % (k - j);
+          std::copy(&found.states[at * n], &found.states[at * n] + n, gi);
+          state_cycles.push_back(std::move(found));
+          break;
+        }
+        states.insert(states.end(), gi, gi + n);
+      }
+    }
+    if (cycle) {
+      const size_t period = cycle->states.size() / n;
+      const size_t at = (position + before_last) % period;
+      std::copy(&cycle->states[at * n], &cycle->states[at * n] + n, gi);
     }
     if (i == lr - 1)
       walk_fully_symmetric(nd, last_center, width, z__, gi, [](double *) {});
@@ -714,48 +773,24 @@ void advance_generators(int nd, int lr, double *g, size_t walks, const double *l
   }
 }
 
-size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
-                        const double *const *b, const double *width, double *g, double *z__,
-                        adapt_integrand functn) {
-  std::vector<double> &centers = region_centers;
-  centers.clear();
-  std::vector<double> center(static_cast<size_t>(nd));
-  for (int r = 0; r < nregions; r++) {
-    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
-    do {
-      centers.insert(centers.end(), center.begin(), center.end());
-    } while (next_cell(nd, a[r], b[r], width, center.data()));
-  }
-  const size_t cells = centers.size() / static_cast<size_t>(nd);
-  if (cells == 1) return 0;
-  // The first cell's points: the sign-change groups for the sums and the
-  // evaluation order.
-  batch_pts.clear();
-  batch_groups.clear();
-  batch_generator_end.clear();
-  record_cell(nd, lr, centers.data(), width, g, z__, true);
-  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
+// Evaluates the points of one rule application on each of `cells` mesh
+// cells of half-widths width, cell j's centre at cen[j * nd], into
+// batch_vals (cell j's values from j * per_cell on, in recording order),
+// each cell in batch_order, in contiguous ranges split between this thread
+// and the spare threads waiting now. A thread forms each point itself from
+// its cell's centre and the pattern. batch_order and pattern must be those
+// of the rule (per_cell points).
+void evaluate_cells(int nd, size_t cells, size_t per_cell, const double *cen,
+                    const double *width, adapt_integrand functn) {
   const size_t count = cells * per_cell;
-  if (count > kMaxCellsBatch || split_parts(nd, count) <= 1) return 0;
-  if (batch_order_ndim != nd || batch_order_size != per_cell) {
-    find_order(nd, per_cell, batch_pts.data(), centers.data());
-    batch_order_ndim = nd;
-    batch_order_size = per_cell;
-  }
-  make_pattern(nd, lr, g);
-  // The generators and the scratch vector as recording every cell leaves
-  // them (the first cell is recorded).
-  advance_generators(nd, lr, g, cells - 1, centers.data() + (cells - 1) * static_cast<size_t>(nd),
-                     width, z__);
   batch_vals.resize(count);
-  // The spare threads may have gone meanwhile: split_parts again. The
-  // thread_local storage of this thread goes by address: a spare thread
+  // The thread_local storage of this thread goes by address: a spare thread
   // must not name its own.
-  const int parts = std::max(1, split_parts(nd, count));
+  const int parts = std::max(1, cell_parts(nd, count));
   const adapt_share share = share_fn;
   const void *context = share_context;
   const std::thread::id caller = std::this_thread::get_id();
-  const double *cen = centers.data(), *pat = pattern.data();
+  const double *pat = pattern.data();
   const int *order = batch_order.data();
   double *vals = batch_vals.data();
   run_chunks(parts, [=](int part) {
@@ -775,7 +810,77 @@ size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
     }
     if (spare) share(context, false);
   });
+}
+
+// Records the first cell's points around center (the sign-change groups
+// for the sums) and makes the evaluation order and the pattern of the rule;
+// returns the points per cell. The generators are walked once, as by the
+// first cell's recording.
+size_t start_cells(int nd, int lr, const double *center, const double *width, double *g,
+                   double *z__) {
+  batch_pts.clear();
+  batch_groups.clear();
+  batch_generator_end.clear();
+  record_cell(nd, lr, center, width, g, z__, true);
+  const size_t per_cell = batch_pts.size() / static_cast<size_t>(nd);
+  if (batch_order_ndim != nd || batch_order_size != per_cell) {
+    find_order(nd, per_cell, batch_pts.data(), center);
+    batch_order_ndim = nd;
+    batch_order_size = per_cell;
+  }
+  make_pattern(nd, lr, g);
   return per_cell;
+}
+
+// The points of the rule applications on every mesh cell of nregions
+// regions a[k]..b[k] of the same half-widths (the two halves of a bisected
+// region, or one region of many cells), evaluated in one split when spare
+// threads wait (each cell in its own order), so that the threads meet once
+// per step of the adaptive loop rather than once per cell. Returns the
+// points per cell (batch_vals holds the values of the cells region by
+// region, cell j of them all from j times that), or 0 when nothing was
+// evaluated (one cell in all, too few points for a split, or more than
+// batch_limit values): each region is then evaluated on its own.
+size_t evaluate_regions(int nd, int lr, int nregions, const double *const *a,
+                        const double *const *b, const double *width, double *g, double *z__,
+                        adapt_integrand functn) {
+  // Count first: regions too large for one batch record nothing here.
+  size_t cells = 0;
+  for (int r = 0; r < nregions; r++) cells += region_cells(nd, a[r], b[r], width);
+  if (cells == 1) return 0;
+  make_pattern(nd, lr, g);
+  const size_t per_cell = pattern.size() / static_cast<size_t>(nd);
+  if (cells * per_cell > batch_limit || split_parts(nd, cells * per_cell) <= 1) return 0;
+  std::vector<double> &centers = region_centers;
+  centers.clear();
+  std::vector<double> center(static_cast<size_t>(nd));
+  for (int r = 0; r < nregions; r++) {
+    for (int i = 0; i < nd; i++) center[static_cast<size_t>(i)] = a[r][i] + width[i];
+    do {
+      centers.insert(centers.end(), center.begin(), center.end());
+    } while (next_cell(nd, a[r], b[r], width, center.data()));
+  }
+  start_cells(nd, lr, centers.data(), width, g, z__);
+  // The generators and the scratch vector as recording every cell leaves
+  // them (the first cell is recorded).
+  advance_generators(nd, lr, g, cells - 1, centers.data() + (cells - 1) * static_cast<size_t>(nd),
+                     width, z__);
+  evaluate_cells(nd, cells, per_cell, centers.data(), width, functn);
+  return per_cell;
+}
+
+// The next `cells` cells of the region a..b from the cell centred at from,
+// evaluated by evaluate_cells; region_centers keeps their centres.
+void evaluate_group(int nd, size_t cells, size_t per_cell, const double *from, const double *a,
+                    const double *b, const double *width, adapt_integrand functn) {
+  std::vector<double> &centers = region_centers;
+  centers.assign(from, from + nd);
+  std::vector<double> center(from, from + nd);
+  for (size_t j = 1; j < cells; j++) {
+    next_cell(nd, a, b, width, center.data());
+    centers.insert(centers.end(), center.begin(), center.end());
+  }
+  evaluate_cells(nd, cells, per_cell, centers.data(), width, functn);
 }
 
 // The cells of the region a..b of half-widths width.
@@ -788,7 +893,10 @@ size_t region_cells(int nd, const double *a, const double *b, const double *widt
 }
 
 // basrul_ with the values of the region's cells at vals (per_cell points a
-// cell, evaluated by evaluate_regions), or, with vals null, evaluated here.
+// cell, evaluated by evaluate_regions), or, with vals null, evaluated here:
+// when spare threads wait and the region has several cells, in groups of
+// cells of at most batch_limit values, each group in one split; otherwise
+// cell by cell.
 void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integrand functn,
                    double *w, int *lenrul_, double *g, double *center, double *z__,
                    double *rgnert, double *basest, const double *given, size_t given_per_cell) {
@@ -802,29 +910,39 @@ void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integra
   *basest = 0.0;
   *rgnert = 0.0;
   const bool batches = use_batches(nd);
-  const double *region_vals = given;
   size_t per_cell = given_per_cell;
+  // The region's cells and the cells of a group (0: no groups).
+  size_t cells = 0, in_group = 0;
   if (batches && !given && share_fn && spare_threads_waiting() > 0) {
-    const double *as[1] = {a}, *bs[1] = {b};
-    per_cell = evaluate_regions(nd, lr, 1, as, bs, width, g, z__, functn);
-    if (per_cell > 0) region_vals = batch_vals.data();
+    cells = region_cells(nd, a, b, width);
+    if (cells > 1) {
+      per_cell = start_cells(nd, lr, center, width, g, z__);
+      in_group = std::max<size_t>(1, batch_limit / per_cell);
+    }
   }
   for (size_t cell = 0;; cell++) {
     double rgnval = 0.0, rgnerr = 0.0, rgncmp = 0.0, rgncpt = 0.0;
     if (batches) {
       // Record the cell's points generator by generator, evaluate them in
-      // order (or take the values evaluated for the whole region), then sum
-      // the values as fulsum_ does: within each sign-change group, then the
-      // groups in turn.
-      if (!region_vals) {
+      // order (or take the values evaluated for the whole region or for
+      // the cell's group), then sum the values as fulsum_ does: within each
+      // sign-change group, then the groups in turn.
+      const double *vals;
+      if (given) {
+        vals = given + cell * per_cell;
+      } else if (in_group > 0) {
+        if (cell % in_group == 0)
+          evaluate_group(nd, std::min(in_group, cells - cell), per_cell, center, a, b, width,
+                         functn);
+        vals = batch_vals.data() + (cell % in_group) * per_cell;
+      } else {
         batch_pts.clear();
         batch_groups.clear();
         batch_generator_end.clear();
         record_cell(nd, lr, center, width, g, z__, true);
         batch_evaluate(ndim, functn, center);
+        vals = batch_vals.data();
       }
-      const double *vals =
-          region_vals ? region_vals + cell * per_cell : batch_vals.data();
       size_t t = 0, group = 0;
       for (int i = 0; i < lr; i++) {
         double fsymsm = 0.0;
@@ -855,8 +973,14 @@ void basrul_values(int *ndim, double *a, double *b, double *width, adapt_integra
     *rgnert += rgnvol * rgnerr;
     *basest += rgnvol * rgnval;
     // Next mesh cell of the region.
-    if (!next_cell(nd, a, b, width, center)) return;
+    if (!next_cell(nd, a, b, width, center)) break;
   }
+  // The generators and the scratch vector as recording every cell leaves
+  // them (the first cell was recorded; the last group's centres are kept).
+  if (in_group > 0)
+    advance_generators(nd, lr, g, cells - 1,
+                       region_centers.data() + region_centers.size() - static_cast<size_t>(nd),
+                       width, z__);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #ifndef QUORVEX_KERNELS_ADAPT_H
 #define QUORVEX_KERNELS_ADAPT_H
 
+#include <cstddef>
 #include <vector>
 
 // Globally adaptive cubature over the unit cube [0,1]^ndim (Genz and Malik
@@ -70,6 +71,13 @@ void adapt_restore(int ndim, int lenwrk, double *work, const AdaptCheckpoint &ch
 // still take the values in the rule's own order, so the results are the
 // same bits either way. The integrand must not depend on the order of calls.
 void adapt_set_ordered(bool ordered);
+
+// Most values evaluated at once for the mesh cells of one step when spare
+// threads share an integration (0: the default, 4M); a region with more
+// cells is evaluated in groups of cells within the limit. A switch for
+// tests, set before any integration; the results are the same bits for
+// any limit.
+void adapt_set_batch_limit(size_t values);
 
 // Spare threads (numeric/spare_threads.h). When a share function is set,
 // the points of a large batch are evaluated in contiguous ranges of the

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -111,6 +112,30 @@ TEST(MvnSpareThreads, SameBitsOnceTheStoreIsFull) {
   ExpectSameBits(alone, shared, 0, 19, "full store");
 }
 
+// The same with the regions' cells evaluated in groups: a limit of a few
+// cells' values (18 integration variables, 1,333 points a cell) puts every
+// region refined in place beyond it through groups, the last one short.
+TEST(MvnSpareThreads, SameBitsWithCellsInGroups) {
+  std::mt19937_64 gen(31);
+  Problem p = RandomProblem(gen, 19);
+  sadmvn_options(true, true);
+  const Attempt run{600000, 1e-9};
+  const Outcome alone = Solve(p, run);
+  sadmvn_forget();
+  for (size_t limit : {size_t{1}, size_t{3 * 1333 + 5}}) {
+    adapt_set_batch_limit(limit);
+    Outcome shared;
+    {
+      SpareThreads spare(3);
+      ASSERT_TRUE(AwaitSpare(3));
+      shared = Solve(p, run);
+    }
+    sadmvn_forget();
+    ExpectSameBits({alone}, {shared}, 0, 19, limit == 1 ? "groups of one cell" : "groups of 3 cells");
+  }
+  adapt_set_batch_limit(0);
+}
+
 // A stateless integrand needs no set-up on the spare threads.
 void NoSetUp(const void *, bool) {}
 
@@ -154,6 +179,18 @@ EngineRun Integrate(int ndim, int lenwrk) {
   return r;
 }
 
+void ExpectSameRun(const EngineRun &alone, const EngineRun &shared, const std::string &what) {
+  for (size_t c = 0; c < alone.estimates.size(); c++) {
+    EXPECT_EQ(Bits64(alone.estimates[c]), Bits64(shared.estimates[c])) << what << " " << c;
+    EXPECT_EQ(Bits64(alone.errors[c]), Bits64(shared.errors[c])) << what << " " << c;
+    EXPECT_EQ(alone.counts[c], shared.counts[c]) << what << " " << c;
+    EXPECT_EQ(alone.informs[c], shared.informs[c]) << what << " " << c;
+  }
+  EXPECT_EQ(0, std::memcmp(alone.work.data(), shared.work.data(),
+                           alone.work.size() * sizeof(double)))
+      << what << ": the stored regions differ";
+}
+
 TEST(MvnSpareThreads, EngineSameBitsWithSpareThreads) {
   adapt_share_with(NoSetUp, nullptr);
   for (int ndim : {6, 11, 14}) {
@@ -173,15 +210,45 @@ TEST(MvnSpareThreads, EngineSameBitsWithSpareThreads) {
     if (ndim >= 11) {
       EXPECT_GT(off, 0) << ndim;
     }
-    for (size_t c = 0; c < alone.estimates.size(); c++) {
-      EXPECT_EQ(Bits64(alone.estimates[c]), Bits64(shared.estimates[c])) << ndim << " " << c;
-      EXPECT_EQ(Bits64(alone.errors[c]), Bits64(shared.errors[c])) << ndim << " " << c;
-      EXPECT_EQ(alone.counts[c], shared.counts[c]) << ndim << " " << c;
-      EXPECT_EQ(alone.informs[c], shared.informs[c]) << ndim << " " << c;
+    ExpectSameRun(alone, shared, std::to_string(ndim));
+  }
+  adapt_share_with(nullptr, nullptr);
+}
+
+// Regions refined in place into more cells than one batch may hold are
+// evaluated in groups of cells, each group split between the threads: the
+// estimates, counts and the whole store (generators included) are those of
+// the calling thread alone. Limits of one cell's values (every group one
+// cell), of a few cells (the last group of a region short) and of a few
+// cells and one point (what a group holds is rounded down to whole cells).
+TEST(MvnSpareThreads, EngineSameBitsWithCellsInGroups) {
+  adapt_share_with(NoSetUp, nullptr);
+  struct Case {
+    int ndim;
+    size_t limit;
+  };
+  // Points of one rule application: 161 (6 variables), 2,335 (11), 813 (14).
+  const Case cases[] = {{6, 161}, {6, 4 * 161}, {11, 2335}, {11, 2 * 2335 + 1},
+                        {14, 813}, {14, 3 * 813 + 1}};
+  for (const Case &c : cases) {
+    const int lenwrk = 6 * (c.ndim + 4) + 7 * c.ndim + 40 * (3 * c.ndim + 3);
+    const EngineRun alone = Integrate(c.ndim, lenwrk);
+    adapt_set_batch_limit(c.limit);
+    EngineRun shared;
+    long long off;
+    {
+      SpareThreads spare(3);
+      ASSERT_TRUE(AwaitSpare(3));
+      const long long off0 = spare_chunks_run();
+      shared = Integrate(c.ndim, lenwrk);
+      off = spare_chunks_run() - off0;
     }
-    EXPECT_EQ(0, std::memcmp(alone.work.data(), shared.work.data(),
-                             alone.work.size() * sizeof(double)))
-        << ndim << ": the stored regions differ";
+    adapt_set_batch_limit(0);
+    const std::string what = std::to_string(c.ndim) + " variables, limit " + std::to_string(c.limit);
+    if (c.ndim >= 11) {
+      EXPECT_GT(off, 0) << what;
+    }
+    ExpectSameRun(alone, shared, what);
   }
   adapt_share_with(nullptr, nullptr);
 }
