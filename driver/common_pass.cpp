@@ -13,10 +13,11 @@
 #include <unistd.h>
 
 #include "driver/common_resampling.h"
+#include "driver/common_results.h"
 #include "driver/file_checks.h"
-#include "driver/gene_resampling.h"
 #include "driver/gene_setup.h"
 #include "driver/genotype_tokens.h"
+#include "driver/resampling_pool.h"
 #include "driver/text_file.h"
 #include "numeric/gamma.h"
 #include "stats/score.h"
@@ -29,27 +30,11 @@ namespace {
 const std::size_t kTokenBytes = 1024;  // any genotype value: at most 1023 characters
 const std::size_t kRowBytes = 1024;    // a result row: identifier (<= 255) and five numbers
 
-// Writes text to the result file (created, or appended to) and closes it;
-// stops the run when the file cannot be opened ("Error: Cannot create
-// output file '%s'.") or, in write_output_file, when the write or the close
-// fails.
-void write_result_text(const char *name, bool append, const char *text, std::size_t length) {
-  if (!write_output_file(name, append, text, length)) {
-    run_print("Error: Cannot create output file '%s'.\n", name);
-    kill_QUORVEX();
-  }
-}
-
 // The value of a one-character genotype token by the token rule of the
 // passes: 'N' is missing (-1), a digit is its own value, anything else has
 // no numeric prefix (0).
 inline double one_char_value(char c) {
   return c == 'N' ? -1.0 : (c >= '0' && c <= '9') ? static_cast<double>(c - '0') : 0.0;
-}
-
-// "\t%.4E" for a p-value, else "\tNA" (a marker of a value not computed).
-int print_p(char *out, std::size_t cap, double p) {
-  return printed_p_value(p) ? std::snprintf(out, cap, "\t%.4E", p) : std::snprintf(out, cap, "\tNA");
 }
 
 }  // namespace
@@ -153,28 +138,6 @@ double common_observed_statistic(const LoadedData &data, const NullModel &null_m
                                         null_model.Iz, variant.SZ, &U, &V));
 }
 
-std::string common_result_header(const Settings &settings) {
-  std::string h = "SNP_ID\tP-value";
-  if (settings.PERM_FLAG) h += "\tP-value_R";
-  h += "\tU\tV\tZ\n";
-  return h;
-}
-
-std::size_t format_common_row(const Settings &settings, const RunArrays &run, long k,
-                              const char *snpID, double U, double V, char *out, std::size_t cap) {
-  const double p = run.pvalue_com[k];
-  int n;
-  if (printed_p_value(p)) {
-    n = std::snprintf(out, cap, "%s\t%.4E", snpID, p);
-    if (settings.PERM_FLAG) n += print_p(out + n, cap - (std::size_t)n, run.pvalue_perm_com[k]);
-    n += std::snprintf(out + n, cap - (std::size_t)n, "\t%.9E\t%.9E\t%.4E\n", U, V,
-                       run.pvalue_com_stat[k]);
-  } else {
-    n = std::snprintf(out, cap, "%s\tNA%s\tNA\tNA\tNA\n", snpID, settings.PERM_FLAG ? "\tNA" : "");
-  }
-  return (std::size_t)n < cap ? (std::size_t)n : cap - 1;  // identifiers hold at most 255 bytes
-}
-
 bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
                             const NullModel &null_model, RunArrays &run, CommonVariant &variant,
                             MessageLog &log) {
@@ -192,15 +155,6 @@ bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
   }
   run.pvalue_com[k] = gammq(0.5, Z * Z * 0.5);  // chi-square tail, 1 degree of freedom
   return true;
-}
-
-void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant) {
-  char row[kRowBytes];
-  const std::size_t n =
-      format_common_row(settings, run, variant.k, variant.snpID, variant.U, variant.V, row, sizeof row);
-  const char *name = settings.output_com;
-  std::string text(row, n);
-  run_defer([name, text] { write_result_text(name, true, text.data(), text.size()); });
 }
 
 namespace {
@@ -231,7 +185,7 @@ struct VariantScratch {
 // resampling.
 struct TestedVariant {
   OutputRecord record;
-  std::unique_ptr<PooledGene> pooled;
+  std::unique_ptr<PooledVariant> pooled;
 };
 
 // A batch of neighbouring tested rows, positions [first, end) of the list of
@@ -314,7 +268,7 @@ struct PendingRows {
   std::string text;
   void flush() {
     if (text.empty()) return;
-    write_result_text(name, true, text.data(), text.size());
+    write_common_text(name, true, text.data(), text.size());
     text.clear();
   }
   void add(const char *row, std::size_t n) {
@@ -330,7 +284,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   const GenotypeSummary &geno = data.geno;
   const long N = data.pheno.pheno_NROW, p = data.pheno.pheno_NCOL;
   const std::string header = common_result_header(settings);
-  write_result_text(settings.output_com, false, header.data(), header.size());
+  write_common_text(settings.output_com, false, header.data(), header.size());
 
   // One descriptor for every thread: each reads with pread at its own
   // offsets, so no file position is shared.
@@ -355,10 +309,10 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   const bool resampling = settings.PERM_FLAG != 0;
   ResampleScheme scheme;
   Resample resample;
-  GenePool pool;
+  ResamplingPool pool;
   if (resampling) {
     init_resample_scheme(settings, data, null_model, run, scheme, resample);
-    init_gene_pool(settings, run, log, scheme, resample, pool);
+    init_resampling_pool(settings, run, log, scheme, resample, pool);
   }
 
   const int threads = thread_count();
@@ -416,7 +370,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
           b.row_end.push_back(b.rows.size());
           return;
         }
-        t.pooled.reset(new PooledGene());
+        t.pooled.reset(new PooledVariant());
         prepare_common_resampling(
             scheme, run, variant, ok,
             ok ? common_observed_statistic(data, null_model, variant) : 0, *t.pooled);
@@ -433,8 +387,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
   };
 
   // On the calling thread, in file order: each variant's text, log lines
-  // and stop, then its row (or its entry into the pool: pool_begin_gene,
-  // the replay, pool_end_gene).
+  // and stop, then its row (or, with resampling, both handed to the pool).
   auto replay_batch = [&](long item) {
     Batch &b = slots[static_cast<std::size_t>(item % window)];
     for (long j = b.first; j < b.end; j++) {
@@ -442,9 +395,7 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
       TestedVariant &t = b.variants[v];
       const bool quiet = t.record.text.empty() && t.record.actions.empty() && !t.record.stopped();
       if (resampling) {
-        pool_begin_gene(pool);
-        commit_output(t.record);
-        pool_end_gene(pool, std::move(t.pooled));
+        pool_add(pool, std::move(t.pooled), t.record);
       } else {
         if (!quiet) {
           pending.flush();
@@ -459,19 +410,13 @@ void common_pass(const Settings &settings, const LoadedData &data, const NullMod
 
   // On one thread each batch is replayed right after its test; side by side
   // just before its (empty, or stopped) record is, once it is tested.
-  auto feed = [&] {
-    if (side_by_side)
-      run_in_order(batches, threads, window, test_batch, nullptr, replay_batch);
-    else
-      run_in_order(batches, threads, window, test_batch, replay_batch);
-  };
-  if (resampling)
-    feed_gene_pool(pool, feed);
+  if (side_by_side)
+    run_in_order(batches, threads, window, test_batch, nullptr, replay_batch);
   else
-    feed();
+    run_in_order(batches, threads, window, test_batch, replay_batch);
   pending.flush();
   if (resampling) {
-    finish_gene_pool(pool);
+    finish_resampling_pool(pool);
     free_resample_scheme(scheme, resample);
   }
   close(fd);

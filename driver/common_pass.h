@@ -17,24 +17,10 @@
 // enters the pool), so that every output is the one-thread run's, byte for
 // byte, a stop part-way included.
 
-#include <cstddef>
-#include <string>
-
+#include "driver/common_results.h"
 #include "driver/input.h"
 #include "driver/run_setup.h"
 #include "driver/settings.h"
-
-// The variant under test. Its coded column is dense (every subject has a
-// value), so a resampling evaluation needs only the column and the null
-// model of the resample: |Z| of the column under that null model.
-struct CommonVariant {
-  long k = 0;                   // genotype row
-  const char *snpID = nullptr;  // its identifier
-  double f = 0;                 // its file frequency (the counted allele's, not folded)
-  double *S = nullptr;          // [N] coded genotypes
-  double *SZ = nullptr;         // [p] scratch of the score statistic
-  double U = 0, V = 0, Z = 0;   // score, its null variance, Z = U / sqrt(V)
-};
 
 // Whether genotype row k is tested: frequency > MAF_C (strict), missing rate
 // <= NA_UB and not monomorphic. A row without any observed value has
@@ -91,18 +77,6 @@ double common_score_test(const LoadedData &data, const NullModel &null_model,
 double common_observed_statistic(const LoadedData &data, const NullModel &null_model,
                                  const CommonVariant &variant);
 
-// Header line of the result file: "SNP_ID\tP-value", "\tP-value_R" with
-// resampling, "\tU\tV\tZ", newline.
-std::string common_result_header(const Settings &settings);
-
-// Result row of genotype row k from the run arrays (pvalue_com, its
-// resampling slot, pvalue_com_stat) and the variant's U and V: "%s\t%.4E",
-// ["\t%.4E"], "\t%.9E\t%.9E\t%.4E\n"; every column after the identifier "NA"
-// when the asymptotic p-value was not computed. Written into out (cap bytes,
-// identifiers hold at most 255); returns the length.
-std::size_t format_common_row(const Settings &settings, const RunArrays &run, long k,
-                              const char *snpID, double U, double V, char *out, std::size_t cap);
-
 // The asymptotic test of the coded column: Z into pvalue_com_stat[k], the
 // p-value (chi-square tail of Z^2, 1 degree of freedom) into pvalue_com[k].
 // A Z that is not finite gives the variance warning (warning report) and 99
@@ -112,11 +86,6 @@ std::size_t format_common_row(const Settings &settings, const RunArrays &run, lo
 bool asymptotic_common_test(const Settings &settings, const LoadedData &data,
                             const NullModel &null_model, RunArrays &run, CommonVariant &variant,
                             MessageLog &log);
-
-// Appends the variant's row to the result file (reopened in append mode and
-// closed, so a stopped run keeps every finished row); inside an output
-// capture the write is deferred to the record's replay.
-void append_common_row(const Settings &settings, const RunArrays &run, const CommonVariant &variant);
 
 // The whole pass: result file with its header, then every genotype row in
 // file order, on thread_count() threads. Fatal: the result file cannot be

@@ -10,7 +10,9 @@
 #include "driver/settings.h"
 
 // Tests every gene of the sorted mapping and writes the gene-level result
-// file (header first).
+// file (header first). Each gene goes one road, from its mapping rows to
+// its result (its row's values, its output, with resampling its pool item);
+// the result is written, or handed to the resampling pool, in gene order.
 void gene_pass(const Settings &settings, const LoadedData &data, const NullModel &null_model,
                RunArrays &run, MessageLog &log);
 

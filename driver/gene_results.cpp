@@ -98,3 +98,20 @@ void write_gene_row(const Settings &settings, const RunArrays &run, long k, cons
     }
   });
 }
+
+void keep_row_values(const RunArrays &run, GeneRow &row) {
+  for (int t = 0; t < run.N_FIX; t++) {
+    row.mac_fix[t] = run.mac_fix[t];
+    row.U[t] = run.pvalue_U[t];
+    row.V[t] = run.pvalue_V[t];
+  }
+}
+
+void write_kept_row(const Settings &settings, RunArrays &run, const GeneRow &row) {
+  for (int t = 0; t < run.N_FIX; t++) {
+    run.mac_fix[t] = row.mac_fix[t];
+    run.pvalue_U[t] = row.U[t];
+    run.pvalue_V[t] = row.V[t];
+  }
+  write_gene_row(settings, run, row.k, row.geneID.c_str());
+}

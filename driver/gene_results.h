@@ -25,4 +25,21 @@ void write_gene_header(const Settings &settings);
 // Appends the row of gene k; stops the run when the file cannot be reopened.
 void write_gene_row(const Settings &settings, const RunArrays &run, long k, const char *geneID);
 
+// A tested gene's row as it leaves the gene's road: its number and
+// identifier and the values of its row that the run arrays hold only until
+// the next gene (mac_fix, pvalue_U, pvalue_V of the fixed-threshold tests).
+struct GeneRow {
+  long k = 0;
+  std::string geneID;
+  int mac_fix[3] = {0, 0, 0};
+  double U[3] = {0, 0, 0}, V[3] = {0, 0, 0};
+};
+
+// Keeps the run arrays' row values of the gene just tested.
+void keep_row_values(const RunArrays &run, GeneRow &row);
+
+// Writes a kept row: its values put back into the run arrays, then
+// write_gene_row.
+void write_kept_row(const Settings &settings, RunArrays &run, const GeneRow &row);
+
 #endif

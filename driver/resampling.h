@@ -19,21 +19,19 @@
 #include "driver/input.h"
 #include "driver/run_setup.h"
 #include "driver/settings.h"
+#include "stats/resampled_stats.h"
 
 const long N_PERM_STEP1 = 1000;     // resamples in all at the end of stage 1
 const long N_PERM_STEP2 = 100000;   // ... of stage 2
 const long N_PERM_STEP3 = 1000000;  // ... of stage 3
 
-// Run-wide state of the scheme. The arrays it points to belong to the run
-// (LoadedData, NullModel, RunArrays).
-struct ResampleScheme {
-  int N = 0, D = 0;
-  bool binary = false;
+// Run-wide state of the scheme: the design and fixed null model that the
+// statistics read (ResampleDesign), and what making a resample needs. The
+// arrays it points to belong to the run (LoadedData, NullModel, RunArrays).
+struct ResampleScheme : ResampleDesign {
   double *y = nullptr;      // observed trait (binary, permuted without covariates)
-  double **z = nullptr;     // design, intercept in column 0
   double *pY = nullptr;     // binary with covariates: fitted null probabilities
   double *RY = nullptr, *addZ = nullptr, *scaleY = nullptr;  // quantitative
-  double **Iz = nullptr;    // run's null inverse; (Z'Z)^-1 for a quantitative trait
   double *mleZ = nullptr;   // D = 1: the intercept-only coefficient of every resample
   // Refit cache, D > 1 only: run->gammaPool row s holds the null
   // coefficients of resample s (s < 1,000,000); run->STEP1_FLAG, STEP2_FLAG
@@ -41,38 +39,20 @@ struct ResampleScheme {
   // arrays, so every pass's scheme shares them.
   RunArrays *run = nullptr;
   long MORE = 0;  // "-resample" value, used when mmore is 1
-  double DELTA = 1.0;  // EREC delta
   int mmore = 0;
-  // Binary trait without covariates: every resample's null variances and
-  // inverse information are those of the fixed intercept-only model
-  // (computed once), and mu_fixed[i] its fitted mean.
-  double *v_fixed = nullptr, *mu_fixed = nullptr;
-  double **Iz_fixed = nullptr;
-  // True when the variance part of every score is the same for every
-  // resample: a quantitative trait, or a binary trait without covariates.
-  bool fixed_variance = false;
 };
 
-// One resample: its trait, its null model and the values that the EREC
-// scores of every gene share. Allocated once, refilled per resample.
-struct Resample {
+// One resample: its trait and null model (ResampleNull: for a binary trait
+// without covariates v and Iz point to the scheme's fixed ones) and the
+// storage and work arrays that make them. Allocated once, refilled per
+// resample.
+struct Resample : ResampleNull {
   long s = -1;
-  double *permY = nullptr;    // [N] trait
   int *perm = nullptr;        // [N] permutation (permutation cases)
-  double *centerY = nullptr;  // [N] null residuals
-  double *v = nullptr;        // [N] binary: null variances (v_fixed without covariates)
-  double *v_own = nullptr;    // [N] storage for them
-  double **Iz = nullptr;      // binary: inverse information (Iz_fixed without covariates)
-  double **Iz_own = nullptr;  // [D][D] storage for it
-  double SigmaSQ = 0;         // quantitative: residual variance
+  double *v_own = nullptr;    // [N] storage for v
+  double **Iz_own = nullptr;  // [D][D] storage for Iz
   double *gamma = nullptr;    // [D] work: computed null coefficients
   double *YZ = nullptr;       // [D] work
-  double sum_y = 0;           // sum of permY (binary EREC tables)
-  double *ycenter = nullptr;  // [N] quantitative: permY - mean(permY) (EREC slopes)
-  // Binary trait: per subject centerY, v and the design columns 1..D-1
-  // together (score_stat_packed), when column 0 is exactly 1.0.
-  double *packed = nullptr;
-  bool finite = true;         // every residual (and variance) is finite
   bool refit_warned = false;  // a refit of this resample printed its warning
 };
 

@@ -22,6 +22,7 @@
 #include "driver/settings.h"
 #include "numeric/arrays.h"
 #include "stats/erec.h"
+#include "stats/resampled_stats.h"
 #include "stats/score.h"
 #include "tests/driver/gene_pass_support.h"
 
@@ -174,7 +175,7 @@ TEST_P(GeneResampling, TwentyTwoThresholdsAndStatisticsEqualTheDenseOnes) {
     expect[kTestEREC] = Z1 > Z0 ? Z1 : Z0;
     for (int q = 0; q < kTests; q++) {
       if (!g.part[q]) continue;
-      const double got = resampled_statistic(g, q, t.scheme, t.r, w);
+      const double got = resampled_statistic(g.rows, q, t.scheme, t.r, w);
       EXPECT_EQ(std::memcmp(&got, &expect[q], sizeof got), 0)
           << "resample " << s << " test " << q << ": " << got << " vs " << expect[q];
     }
